@@ -1,0 +1,57 @@
+#include "app/handoff.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include "app/cmdline.h"
+#include "install/files.h"
+#include "install/text.h"
+
+int launch_installed()
+{
+    // Always the default base folder: the hand-off must find the version the
+    // user installed, whatever a test or a portable setup points the
+    // installer at.
+    wchar_t local[MAX_PATH];
+    if (SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, 0, local) != S_OK)
+        return 0;
+
+    wchar_t marker[MAX_PATH];
+    if (!wformat(marker, MAX_PATH, L"%ls\\Tolvar\\versions\\current.txt", local))
+        return 0;
+    char first[128];
+    read_first_line(marker, first);
+    if (!first[0])
+        return 0;
+    wchar_t tag[128];
+    if (!utf8_to_wide(first, tag, 128))
+        return 0;
+
+    // A folder or launcher path that does not fit would name another file.
+    wchar_t folder[MAX_PATH];
+    wchar_t launcher[MAX_PATH];
+    if (!wformat(folder, MAX_PATH, L"%ls\\Tolvar\\versions\\%ls\\Tolvar", local, tag))
+        return 0;
+    if (!wformat(launcher, MAX_PATH, L"%ls\\Tolvar.exe", folder))
+        return 0;
+    if (GetFileAttributesW(launcher) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+
+    wchar_t cmd[4096];
+    wformat(cmd, 4096, L"\"%ls\" %ls", launcher, g_cmdline);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(0,        // the program is the command line's first token
+                        cmd,
+                        0, 0,     // default security
+                        FALSE,    // handles not inherited
+                        0,        // no creation flags
+                        0,        // the caller's environment
+                        folder,   // working directory: the launcher's folder
+                        &si, &pi))
+        return 0;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return 1;
+}

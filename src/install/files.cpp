@@ -1,0 +1,55 @@
+#include "install/files.h"
+
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+void make_dirs(const wchar_t* path)
+{
+    wchar_t copy[MAX_PATH];
+    size_t len = wcslen(path);
+    if (len >= MAX_PATH)
+        return;
+    wcscpy(copy, path);
+    // From the fourth character on, so that "C:\" is never created.
+    for (size_t i = 3; i < len; i++) {
+        if (copy[i] != L'\\')
+            continue;
+        copy[i] = 0;
+        CreateDirectoryW(copy, 0);
+        copy[i] = L'\\';
+    }
+    CreateDirectoryW(copy, 0);
+}
+
+void read_first_line(const wchar_t* path, char* buf)
+{
+    buf[0] = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD got = 0;
+    if (!ReadFile(file, buf, 127, &got, 0))
+        got = 0;
+    CloseHandle(file);
+    buf[got] = 0;
+    buf[strcspn(buf, "\r\n")] = 0;
+}
+
+void write_text(const wchar_t* path, const char* text)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, text, (DWORD)strlen(text), &written, 0);
+    CloseHandle(file);
+}
+
+void to_backslashes(wchar_t* s)
+{
+    for (; *s; s++) {
+        if (*s == L'/')
+            *s = L'\\';
+    }
+}
