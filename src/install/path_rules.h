@@ -1,0 +1,15 @@
+#pragma once
+// Tests for names that a downloaded setup list puts into paths. A published
+// list must not lead outside the folders it is joined to, whatever it holds.
+
+// 1 when the zero-terminated UTF-8 tag (at most 127 bytes) can name a folder
+// directly below the versions folder: not empty, not "." or "..", no trailing
+// dot or space, no Windows device name (CON, NUL, COM1, LPT1, ..., also with
+// an extension), no separator, colon, control byte or any of < > " | ? *.
+int tag_is_safe(const char* tag);
+
+// 1 when the zero-terminated UTF-8 path (at most 259 bytes) is relative and
+// stays inside the folder it is joined to: not empty, no leading '/' or '\',
+// no colon (drive letters, streams), no ".." segment ('/' and '\' both
+// separate segments). "." and slashes inside are fine.
+int rel_path_is_safe(const char* path);

@@ -1,0 +1,11 @@
+#pragma once
+// The release tag that the user pins with "--tag <tag>" on the command line.
+
+#include <wchar.h>
+
+// Writes the tag that follows the first "--tag " of the zero-terminated
+// cmdline (null = none) into out (128 bytes): at most 127 ASCII letters,
+// digits, '-', '.' or '_', zero-terminated; empty when there is no such
+// flag or the value holds any other character. Returns 1 when a tag is
+// pinned, 0 when out is empty.
+int tag_arg(const wchar_t* cmdline, char out[128]);
