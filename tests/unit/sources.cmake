@@ -11,6 +11,9 @@ set(TOLVAR_PURE_TEST_NAMES
 set(TOLVAR_WIN_TEST_NAMES
   files_test
   resources_test
+  tree_test
+  rmtree_test
+  sinks_test
 )
 set(TOLVAR_PURE_TESTS)
 foreach(name IN LISTS TOLVAR_PURE_TEST_NAMES)
