@@ -1,9 +1,69 @@
 #include "install/worker.h"
 
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#include <shlobj.h>
+
+#include "app/cmdline.h"
+#include "install/acquire.h"
+#include "install/activate.h"
+#include "install/fetch_list.h"
+#include "install/files.h"
+#include "install/parse.h"
+#include "install/tree.h"
+#include "install/text.h"
 #include "ui/status.h"
+
+// Cuts the first "--repair" out of the command line, so that the game does
+// not receive it. Returns 1 when there was one.
+static int take_repair()
+{
+    wchar_t* at = wcsstr(g_cmdline, L"--repair");
+    if (!at)
+        return 0;
+    memmove(at, at + 8, (wcslen(at + 8) + 1) * sizeof(wchar_t));
+    return 1;
+}
 
 DWORD WINAPI work(void*)
 {
+    int repair = take_repair();
+    if (repair)
+        Sleep(2000); // lets a game that asked for the repair exit first
+
+    wchar_t local[MAX_PATH];
+    if (SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, 0, local) != S_OK)
+        fail(L"No local application data folder.");
+    wchar_t base_dir[MAX_PATH];
+    wformat(base_dir, MAX_PATH, L"%ls\\Tolvar", local);
+    const wchar_t* override_base = _wgetenv(L"TOLVAR_SETUP_BASE");
+    if (override_base && override_base[0])
+        wformat(base_dir, MAX_PATH, L"%ls", override_base);
+
+    static install_tree tree; // the run's folders and files
+    if (!init_tree(base_dir, &tree))
+        fail(L"The folder %ls is too long to install into. Choose a shorter folder and run the setup again.",
+             base_dir);
+    make_dirs(tree.downloads_dir);
+
     status(L"Looking for the latest Tolvar...");
+    mem_buf text = {};
+    fetch_setup_list(&text);
+    static setup_list list; // the parsed setup list
+    parse_setup_list(text.data, &list);
+    free(text.data);
+
+    if (!name_version(&list, &tree))
+        fail(L"This release's file names are too long for the folder %ls. Choose a shorter folder and run the "
+             L"setup again.",
+             tree.base_dir);
+    if (needs_build(&tree, repair)) {
+        prepare_build(&tree);
+        for (int i = 0; i < list.count; i++)
+            acquire_part(&tree, &list, i);
+        finish_build(&tree, &list);
+    }
+    activate_and_start(&tree, &list);
     return 0;
 }

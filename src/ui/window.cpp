@@ -15,10 +15,20 @@ static void show_status()
     SetWindowTextW(g_text, line);
     // Read once, so that the test and the position agree.
     int percent = g_percent.load(std::memory_order_relaxed);
+    // A bar that carries PBS_MARQUEE ignores PBM_SETPOS and keeps drawing
+    // the marquee block, so the style goes while a percentage shows and
+    // comes back with the marquee.
+    LONG_PTR style = GetWindowLongPtrW(g_bar, GWL_STYLE);
     if (percent < 0) {
+        if (!(style & PBS_MARQUEE))
+            SetWindowLongPtrW(g_bar, GWL_STYLE, style | PBS_MARQUEE);
         SendMessageW(g_bar, PBM_SETMARQUEE, 1, 30);
     } else {
         SendMessageW(g_bar, PBM_SETMARQUEE, 0, 0);
+        if (style & PBS_MARQUEE) {
+            SetWindowLongPtrW(g_bar, GWL_STYLE, style & ~(LONG_PTR)PBS_MARQUEE);
+            InvalidateRect(g_bar, 0, TRUE);
+        }
         SendMessageW(g_bar, PBM_SETPOS, (WPARAM)percent, 0);
     }
 }

@@ -1,0 +1,126 @@
+#include "install/activate.h"
+
+#include <string.h>
+#include <windows.h>
+
+#include "app/cmdline.h"
+#include "install/files.h"
+#include "install/rmtree.h"
+#include "install/text.h"
+#include "ui/status.h"
+#include "ui/window.h"
+
+static int exists(const wchar_t* path)
+{
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+void finish_build(const install_tree* tree, const setup_list* list)
+{
+    wchar_t run[MAX_PATH];
+    wchar_t staged_run[MAX_PATH];
+    utf8_to_wide(list->run, run, MAX_PATH);
+    int fits = wformat(staged_run, MAX_PATH, L"%ls\\%ls", tree->staging_dir, run);
+    to_backslashes(staged_run);
+    if (!fits || !exists(staged_run))
+        fail(L"Tolvar is missing after unpacking (%ls). Your antivirus may have removed it: allow the folder "
+             L"%ls and run the setup again.",
+             staged_run, tree->base_dir);
+    if (!MoveFileW(tree->staging_dir, tree->version_dir))
+        fail(L"Could not finish installing into %ls.", tree->version_dir);
+
+    wchar_t installed[MAX_PATH];
+    wformat(installed, MAX_PATH, L"%ls\\installed.txt", tree->version_dir);
+    write_text(installed, list->tag);
+    write_parts(tree->version_dir, list->parts, list->count);
+}
+
+static void update_markers(const install_tree* tree, const char* tag)
+{
+    wchar_t current[MAX_PATH];
+    wchar_t previous[MAX_PATH];
+    wformat(current, MAX_PATH, L"%ls\\current.txt", tree->versions_dir);
+    wformat(previous, MAX_PATH, L"%ls\\previous.txt", tree->versions_dir);
+    char before[128];
+    read_first_line(current, before);
+    if (strcmp(before, tag) == 0)
+        return;
+    if (before[0])
+        write_text(previous, before);
+    write_text(current, tag);
+}
+
+static int ends_with_gone(const wchar_t* name)
+{
+    size_t len = wcslen(name);
+    return len >= 6 && wcscmp(name + len - 5, L".gone") == 0;
+}
+
+// Removes every folder of versions_dir but the active version's. A folder is
+// first renamed to "<name>.gone", so that a folder still in use (a game
+// running from it) stays whole rather than half removed, and a removal cut
+// short is finished by the next sweep.
+static void sweep(const install_tree* tree, const char* tag)
+{
+    wchar_t pattern[MAX_PATH];
+    if (!wformat(pattern, MAX_PATH, L"%ls\\*", tree->versions_dir))
+        return;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0)
+            continue;
+        char name[260];
+        if (wide_to_utf8(entry.cFileName, name, sizeof name) && strcmp(name, tag) == 0)
+            continue;
+        wchar_t folder[MAX_PATH];
+        wchar_t gone[MAX_PATH];
+        if (!wformat(folder, MAX_PATH, L"%ls\\%ls", tree->versions_dir, entry.cFileName))
+            continue;
+        // A link is removed as a link where the system allows it; renaming
+        // it would move what it points to.
+        if (ends_with_gone(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            rmtree(folder);
+            continue;
+        }
+        if (wformat(gone, MAX_PATH, L"%ls.gone", folder) && MoveFileW(folder, gone))
+            rmtree(gone);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+static void start_game(const install_tree* tree)
+{
+    wchar_t folder[MAX_PATH];
+    wcscpy(folder, tree->run_path);
+    wchar_t* slash = wcsrchr(folder, L'\\');
+    if (slash)
+        *slash = 0;
+    wchar_t cmd[4096];
+    wformat(cmd, 4096, L"\"%ls\" %ls", tree->run_path, g_cmdline);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(0, cmd, 0, 0, FALSE, 0, 0, folder, &si, &pi))
+        fail(L"Could not start %ls.", tree->run_path);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+void activate_and_start(const install_tree* tree, const setup_list* list)
+{
+    wchar_t parts[MAX_PATH];
+    wformat(parts, MAX_PATH, L"%ls\\parts.txt", tree->version_dir);
+    if (!exists(parts))
+        write_parts(tree->version_dir, list->parts, list->count);
+    update_markers(tree, list->tag);
+    sweep(tree, list->tag);
+    rmtree(tree->downloads_dir);
+    status(L"Starting Tolvar...");
+    start_game(tree);
+    PostMessageW(g_win, WM_APP_CLOSE, 0, 0);
+}

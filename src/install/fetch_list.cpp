@@ -1,0 +1,93 @@
+#include "install/fetch_list.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/cmdline.h"
+#include "install/pause.h"
+#include "install/tag_arg.h"
+#include "install/text.h"
+#include "net/api_link.h"
+#include "net/http.h"
+#include "net/retry.h"
+#include "ui/status.h"
+
+#define SEARCHING L"Looking for the latest Tolvar..."
+
+const char* manifest_url()
+{
+    static char u[1024]; // the setup-list URL
+    const char* from_env = getenv("TOLVAR_SETUP_LIST");
+    char tag[128];
+    tag_arg(g_cmdline, tag);
+    if (from_env && from_env[0])
+        format(u, sizeof u, "%s", from_env);
+    else if (tag[0])
+        format(u, sizeof u, "https://github.com/brannix/ProjectTolvar/releases/download/%s/tolvar-setup.txt", tag);
+    else
+        format(u, sizeof u, "https://github.com/brannix/ProjectTolvar/releases/latest/download/tolvar-setup.txt");
+    return u;
+}
+
+enum attempt_result {
+    attempt_done,  // the list is in the buffer
+    attempt_retry, // failed; may be tried again
+    attempt_stop,  // failed; trying again would not help
+};
+
+static void restart(mem_buf* list)
+{
+    free(list->data);
+    memset(list, 0, sizeof *list);
+}
+
+// A 200 with an empty body leaves no data and counts as a failure.
+static int fetch_into(mem_buf* list, const char* url, const wchar_t* accept)
+{
+    restart(list);
+    return http_get(url, mem_sink, list, 0, accept) && list->data;
+}
+
+static attempt_result attempt(mem_buf* list)
+{
+    g_http_status = 0;
+    if (fetch_into(list, manifest_url(), 0))
+        return attempt_done;
+    uint32_t direct = g_http_status;
+    if (is_server_failure(direct)) {
+        char detour[1024];
+        if (api_link_for(manifest_url(), detour)) {
+            if (fetch_into(list, detour, L"application/octet-stream"))
+                return attempt_done;
+            // The direct answer is the one to report and to class by.
+            g_http_status = direct;
+            return attempt_retry;
+        }
+    }
+    return is_retryable(g_http_status) ? attempt_retry : attempt_stop;
+}
+
+[[noreturn]] static void give_up()
+{
+    if (g_http_status == 404)
+        fail(L"Tolvar has no release to install from yet. Its releases page says when one is out: "
+             L"https://github.com/brannix/ProjectTolvar/releases");
+    if (g_http_status == 0)
+        fail(L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.");
+    fail(L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over "
+         L"3 minutes). This is on GitHub's side: try again in a few minutes, or later today.");
+}
+
+void fetch_setup_list(mem_buf* list)
+{
+    for (int k = 0;; k++) {
+        attempt_result result = attempt(list);
+        if (result == attempt_done)
+            return;
+        if (result == attempt_stop || k == 7)
+            give_up();
+        status(L"GitHub didn't answer (%lu). Trying again in %d s...", (unsigned long)g_http_status, waits[k]);
+        pause_seconds(waits[k]);
+        status(SEARCHING);
+    }
+}

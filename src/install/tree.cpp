@@ -1,0 +1,136 @@
+#include "install/tree.h"
+
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+#include "install/files.h"
+#include "install/part_rules.h"
+#include "install/rmtree.h"
+#include "install/text.h"
+
+// A digest has 64 hex digits; the cache's longest name adds ".zip.part".
+static const int longest_cache_name = 1 + 64 + 9;
+
+int init_tree(const wchar_t* base_dir, install_tree* tree)
+{
+    memset(tree, 0, sizeof *tree);
+    if (!base_dir[0] || !wformat(tree->base_dir, MAX_PATH, L"%ls", base_dir)) {
+        tree->base_dir[0] = 0;
+        return 0;
+    }
+    if (wformat(tree->downloads_dir, MAX_PATH, L"%ls\\downloads", base_dir) &&
+        wformat(tree->versions_dir, MAX_PATH, L"%ls\\versions", base_dir) &&
+        wcslen(tree->downloads_dir) + longest_cache_name < MAX_PATH)
+        return 1;
+    tree->downloads_dir[0] = 0;
+    tree->versions_dir[0] = 0;
+    return 0;
+}
+
+static void clear_version(install_tree* tree)
+{
+    tree->tag[0] = 0;
+    tree->version_dir[0] = 0;
+    tree->staging_dir[0] = 0;
+    tree->run_path[0] = 0;
+}
+
+int name_version(const setup_list* list, install_tree* tree)
+{
+    clear_version(tree);
+    wchar_t run[MAX_PATH];
+    wchar_t later[MAX_PATH]; // paths formed later in the run, checked here once
+    bool fits = tree->versions_dir[0] && utf8_to_wide(list->tag, tree->tag, 128) &&
+                utf8_to_wide(list->run, run, MAX_PATH) &&
+                wformat(tree->version_dir, MAX_PATH, L"%ls\\%ls", tree->versions_dir, tree->tag) &&
+                wformat(tree->staging_dir, MAX_PATH, L"%ls\\%ls.part", tree->versions_dir, tree->tag) &&
+                wformat(tree->run_path, MAX_PATH, L"%ls\\%ls", tree->version_dir, run) &&
+                // the longest marker name; version_dir is longer than
+                // versions_dir, so current.txt and previous.txt fit as well
+                wformat(later, MAX_PATH, L"%ls\\installed.txt", tree->version_dir) &&
+                wformat(later, MAX_PATH, L"%ls\\%ls", tree->staging_dir, run);
+    if (!fits) {
+        clear_version(tree);
+        return 0;
+    }
+    to_backslashes(tree->run_path);
+    return 1;
+}
+
+int zip_path(const wchar_t* downloads_dir, const char* sha256, wchar_t* out)
+{
+    wchar_t digest[65];
+    if (downloads_dir[0] && utf8_to_wide(sha256, digest, 65) && wformat(out, MAX_PATH, L"%ls\\%ls.zip", downloads_dir, digest))
+        return 1;
+    out[0] = 0;
+    return 0;
+}
+
+int zip_temp_path(const wchar_t* zip, wchar_t* out)
+{
+    if (zip[0] && wformat(out, MAX_PATH, L"%ls.part", zip))
+        return 1;
+    out[0] = 0;
+    return 0;
+}
+
+int part_folder(const part_entry* part, wchar_t* out)
+{
+    wchar_t folder[MAX_PATH];
+    if (part_is_tool_archive(part)) {
+        const char* tool = tool_for_url(part->url);
+        if (!tool || !wformat(folder, MAX_PATH, L"Tolvar\\tools\\%hs", tool))
+            return 0;
+    } else {
+        wchar_t dir[MAX_PATH], to[MAX_PATH];
+        if (!utf8_to_wide(part->dir, dir, MAX_PATH) || !utf8_to_wide(part->to, to, MAX_PATH) ||
+            !wformat(folder, MAX_PATH, L"%ls\\%ls", dir, to))
+            return 0;
+    }
+    to_backslashes(folder);
+    wcscpy(out, folder);
+    return 1;
+}
+
+void write_parts(const wchar_t* version_dir, const part_entry* parts, int count)
+{
+    wchar_t path[MAX_PATH];
+    if (!version_dir[0] || !wformat(path, MAX_PATH, L"%ls\\parts.txt", version_dir))
+        return;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    for (int i = 0; i < count; i++) {
+        wchar_t folder[MAX_PATH];
+        if (!part_folder(&parts[i], folder))
+            continue;
+        char line[128];
+        format(line, sizeof line, "%s\n", parts[i].sha256);
+        DWORD written = 0;
+        WriteFile(file, line, (DWORD)strlen(line), &written, 0);
+    }
+    CloseHandle(file);
+}
+
+static bool exists(const wchar_t* path)
+{
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int needs_build(const install_tree* tree, int repair)
+{
+    if (repair)
+        return 1;
+    wchar_t mark[MAX_PATH];
+    if (!wformat(mark, MAX_PATH, L"%ls\\installed.txt", tree->version_dir) || !exists(mark))
+        return 1;
+    return !exists(tree->run_path);
+}
+
+void prepare_build(const install_tree* tree)
+{
+    rmtree(tree->staging_dir);
+    rmtree(tree->version_dir);
+    make_dirs(tree->staging_dir);
+}

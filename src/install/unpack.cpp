@@ -1,0 +1,75 @@
+#include "install/unpack.h"
+
+#include <string.h>
+#include <windows.h>
+
+#include "install/files.h"
+#include "install/text.h"
+#include "ui/status.h"
+
+#define UNPACK_FAILED L"Unpacking part %d of %d failed (Windows' tar.exe). Is there enough free space on C:?"
+
+// Runs tar.exe hidden in dest; 1 when it ran and exited with 0.
+static int run_tar(const wchar_t* zip, const wchar_t* dest)
+{
+    wchar_t system[MAX_PATH];
+    UINT len = GetSystemDirectoryW(system, MAX_PATH);
+    if (len == 0 || len >= MAX_PATH)
+        return 0;
+    // Three paths of up to 259 characters always fit: a cut command line
+    // could name another destination folder.
+    wchar_t cmd[1024];
+    if (!wformat(cmd, 1024, L"\"%ls\\tar.exe\" -xf \"%ls\" -C \"%ls\"", system, zip, dest))
+        return 0;
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(0, cmd, 0, 0, FALSE,
+                        CREATE_NO_WINDOW, // no console window flashes up
+                        0, dest, &si, &pi))
+        return 0;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1; // a failed query counts as a failed unpack
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code == 0;
+}
+
+void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_dir, const wchar_t* zip)
+{
+    status(L"Unpacking part %d of %d...", i + 1, n);
+
+    wchar_t dir[MAX_PATH];
+    wchar_t dest[MAX_PATH];
+    int fits = utf8_to_wide(part->dir, dir, MAX_PATH);
+    if (strcmp(part->dir, ".") == 0)
+        fits = wformat(dest, MAX_PATH, L"%ls", staging_dir);
+    else
+        fits = fits && wformat(dest, MAX_PATH, L"%ls\\%ls", staging_dir, dir);
+    to_backslashes(dest);
+    if (!fits)
+        fail(UNPACK_FAILED, i + 1, n);
+    make_dirs(dest);
+    if (!run_tar(zip, dest))
+        fail(UNPACK_FAILED, i + 1, n);
+
+    if (strcmp(part->from, "-") == 0 || strcmp(part->to, "-") == 0)
+        return;
+    wchar_t from[MAX_PATH];
+    wchar_t to[MAX_PATH];
+    wchar_t source[MAX_PATH];
+    wchar_t target[MAX_PATH];
+    utf8_to_wide(part->from, from, MAX_PATH);
+    utf8_to_wide(part->to, to, MAX_PATH);
+    if (!wformat(source, MAX_PATH, L"%ls\\%ls", dest, from) || !wformat(target, MAX_PATH, L"%ls\\%ls", dest, to))
+        fail(L"Could not set up part %d of %d (renaming %ls).", i + 1, n, from);
+    // A folder of the target's name is kept as it is.
+    if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!MoveFileW(source, target))
+        fail(L"Could not set up part %d of %d (renaming %ls).", i + 1, n, from);
+}

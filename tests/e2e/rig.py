@@ -1,0 +1,230 @@
+"""Runs the real Windows programs of the build tree under its Wine prefix.
+
+A test starts Tolvar-Setup.exe the way a user would (through spawn.exe, which
+calls CreateProcessW with the exact command line), optionally with the UI
+probe watching the window, and then looks at four things: the exit code, the
+files on disk, the status lines and message boxes the user saw, and (with the
+fake GitHub) the request log.
+
+    import rig
+    r = rig.Rig()
+    r.reset()
+    run = r.run(r.setup_exe, "--tag 1.0", probe=True)
+    run.code, run.statuses(), run.boxes, run.records
+
+Every Wine process writes to files, never to a pipe: explorer.exe and
+services.exe would keep a pipe open and the read would never end.
+"""
+
+import atexit
+import glob
+import json
+import os
+import shutil
+import subprocess
+import time
+
+BUILD_DIR = os.environ.get("TOLVAR_BUILD_DIR") or os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", "..", "build"))
+
+
+def win_path(unix_path):
+    """The path as Windows programs under Wine see it (drive Z: is /)."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def read_json_lines(path):
+    out = []
+    if not os.path.exists(path):
+        return out
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            line = line.strip()
+            if line:
+                try:
+                    out.append(json.loads(line))
+                except ValueError:
+                    pass
+    return out
+
+
+class Run:
+    """What one start of a program left behind."""
+
+    def __init__(self, code, events, records, elapsed):
+        self.code = code
+        self.events = events      # the probe's timeline
+        self.records = records    # what recorder.exe stand-ins wrote
+        self.elapsed = elapsed
+
+    def statuses(self):
+        """Status lines in the order they were seen, repeats folded."""
+        seen = []
+        for e in self.events:
+            text = e.get("text") if e.get("ev") in ("status", "window") else None
+            if text is not None and (not seen or seen[-1] != text):
+                seen.append(text)
+        return seen
+
+    def bars(self):
+        """Bar states in order: {"marquee": bool, "pos": int, ...}."""
+        return [e for e in self.events if e.get("ev") == "bar"]
+
+    @property
+    def boxes(self):
+        return [e for e in self.events if e.get("ev") == "msgbox"]
+
+    def __repr__(self):
+        return "Run(code=%r, statuses=%r, boxes=%r, records=%r)" % (
+            self.code, self.statuses(), [b.get("text") for b in self.boxes], self.records)
+
+
+class Rig:
+    def __init__(self, build_dir=BUILD_DIR, name=None):
+        self.build_dir = build_dir
+        self.bin = os.path.join(build_dir, "bin")
+        self.wine_run = os.path.join(build_dir, "wine-run")
+        self.prefix = os.path.join(build_dir, "wineprefix")
+        self.setup_exe = os.path.join(self.bin, "Tolvar-Setup.exe")
+        self.scratch = os.path.join(build_dir, "e2e-scratch", name or "default")
+        self._seq = 0
+        os.makedirs(self.scratch, exist_ok=True)
+        if os.environ.get("TOLVAR_SANDBOX") == "1":
+            # Sockets belong to the wineserver's network namespace: the
+            # prefix's wineserver must run inside this sandbox to reach the
+            # fake GitHub, and must not outlive it.
+            self.stop_wineserver()
+            atexit.register(self.stop_wineserver)
+        # The first call creates the prefix, the wineserver and the display.
+        self.wine(os.path.join(self.bin, "spawn.exe"), timeout=300)
+
+    def stop_wineserver(self):
+        env = dict(os.environ, WINEPREFIX=self.prefix)
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["/usr/lib/wine/wineserver", "-w"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    # -- the prefix ---------------------------------------------------------
+    @property
+    def local_appdata(self):
+        """Unix path of the user's local application data folder."""
+        users = [u for u in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*"))
+                 if os.path.basename(u) != "Public"]
+        return os.path.join(users[0], "AppData", "Local")
+
+    @property
+    def base(self):
+        """The default install base folder, %LOCALAPPDATA%\\Tolvar."""
+        return os.path.join(self.local_appdata, "Tolvar")
+
+    def reset(self):
+        """Forgets every install and the scratch folder of this suite."""
+        shutil.rmtree(self.base, ignore_errors=True)
+        shutil.rmtree(self.scratch, ignore_errors=True)
+        os.makedirs(self.scratch)
+
+    def path(self, *parts):
+        p = os.path.join(self.scratch, *parts)
+        os.makedirs(os.path.dirname(p), exist_ok=True)
+        return p
+
+    # -- running ------------------------------------------------------------
+    def _next(self, stem):
+        self._seq += 1
+        return os.path.join(self.scratch, "run%03d-%s" % (self._seq, stem))
+
+    def wine(self, exe, *args, env=None, timeout=120, stem="wine"):
+        """Runs a Windows program to its end; returns its exit code."""
+        base = self._next(stem)
+        os.makedirs(os.path.dirname(base), exist_ok=True)
+        with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
+            try:
+                p = subprocess.run([self.wine_run, exe] + list(args), stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err, env=self._env(env), timeout=timeout)
+            except subprocess.TimeoutExpired:
+                # Whatever it started would go on running into the next test.
+                self.stop_wineserver()
+                raise AssertionError("%s did not end within %d s" % (os.path.basename(exe), timeout))
+        return p.returncode
+
+    def _env(self, extra):
+        env = dict(os.environ)
+        env["TOLVAR_BUILD_DIR"] = self.build_dir
+        for k in ("TOLVAR_SETUP_BASE", "TOLVAR_SETUP_LIST", "TOLVAR_TEST_RECORD", "TOLVAR_TEST_HOLD_MS"):
+            env.pop(k, None)
+        env.update(extra or {})
+        return env
+
+    def start_probe(self, out, options=()):
+        probe = os.path.join(self.bin, "probe.exe")
+        f = open(out + ".log", "wb")
+        # The probe polls: it must get the CPU ahead of the programs it
+        # watches, and Wine does not map Windows priorities to Unix ones.
+        p = subprocess.Popen(["nice", "-n", "-10", self.wine_run, probe, "--out", win_path(out)]
+                             + list(options), stdin=subprocess.DEVNULL, stdout=f, stderr=f,
+                             env=self._env(None))
+        p._log = f
+        return p
+
+    def run(self, exe, args="", cwd=None, env=None, probe=True, probe_options=(),
+            timeout=120, raw_cmdline=None, expect_records=0):
+        """Starts exe as a user would, with the argument text args.
+
+        raw_cmdline replaces the whole command line (program path included).
+        With probe=True the UI probe follows the window and presses OK on
+        message boxes; its timeline lands in Run.events. expect_records
+        waits (up to 10 s) for that many records of the programs the run
+        started, which go on after it has ended.
+        """
+        base = self._next(os.path.basename(exe))
+        cmdline = raw_cmdline if raw_cmdline is not None else '"%s" %s' % (win_path(exe), args)
+        if raw_cmdline is None and not args:
+            cmdline = '"%s"' % win_path(exe)
+        with open(base + ".cmdline", "w", encoding="utf-8") as f:
+            f.write(cmdline)
+        record = base + ".records.jsonl"
+        env = dict(env or {})
+        env.setdefault("TOLVAR_TEST_RECORD", win_path(record))
+
+        probe_proc = None
+        if probe:
+            opts = list(probe_options)
+            if "--timeout-ms" not in opts:
+                opts += ["--timeout-ms", str(int(timeout * 1000))]
+            probe_proc = self.start_probe(base + ".probe.jsonl", opts)
+            time.sleep(0.3)  # let the probe start watching before the window exists
+        spawn_args = [win_path(base + ".cmdline")]
+        if cwd:
+            spawn_args.append(win_path(cwd))
+        started = time.monotonic()
+        code = self.wine(os.path.join(self.bin, "spawn.exe"), *spawn_args, env=env,
+                         timeout=timeout, stem="spawn")
+        elapsed = time.monotonic() - started
+        if probe_proc:
+            try:
+                probe_proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                probe_proc.kill()
+                probe_proc.wait()
+            probe_proc._log.close()
+        deadline = time.monotonic() + 10
+        records = read_json_lines(record)
+        while len(records) < expect_records and time.monotonic() < deadline:
+            time.sleep(0.1)
+            records = read_json_lines(record)
+        events = read_json_lines(base + ".probe.jsonl") if probe else []
+        return Run(code, events, records, elapsed)
+
+
+def tree(root):
+    """Every file and folder below root as {relative path: bytes or None}."""
+    out = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for d in dirnames:
+            out[os.path.relpath(os.path.join(dirpath, d), root)] = None
+        for fn in filenames:
+            p = os.path.join(dirpath, fn)
+            with open(p, "rb") as f:
+                out[os.path.relpath(p, root)] = f.read()
+    return out
