@@ -26,7 +26,7 @@ void finish_build(const install_tree* tree, const setup_list* list)
         fail(L"Tolvar is missing after unpacking (%ls). Your antivirus may have removed it: allow the folder "
              L"%ls and run the setup again.",
              staged_run, tree->base_dir);
-    if (!MoveFileW(tree->staging_dir, tree->version_dir))
+    if (!move_when_free(tree->staging_dir, tree->version_dir))
         fail(L"Could not finish installing into %ls.", tree->version_dir);
 
     wchar_t installed[MAX_PATH];

@@ -97,6 +97,19 @@ class Rig:
             atexit.register(self.stop_wineserver)
         # The first call creates the prefix, the wineserver and the display.
         self.wine(os.path.join(self.bin, "spawn.exe"), timeout=300)
+        self.install_tar()
+
+    def install_tar(self):
+        """Puts the tar.exe stand-in where Windows keeps its own (Wine has none)."""
+        target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
+        source = os.path.join(self.bin, "tar.exe")
+        if not os.path.exists(target) or open(target, "rb").read() != open(source, "rb").read():
+            shutil.copyfile(source, target)
+
+    def remove_tar(self):
+        target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
+        if os.path.exists(target):
+            os.remove(target)
 
     def stop_wineserver(self):
         env = dict(os.environ, WINEPREFIX=self.prefix)
