@@ -52,7 +52,8 @@ def sample_parts(bin_dir, version, game_bytes=None):
     """Four parts shaped like the game's: the game folder (unpacked as
     game-<version> and renamed to bin), the launcher straight into Tolvar,
     a data folder, and a tools archive unpacked at the top of the version."""
-    recorder = open(os.path.join(bin_dir, "recorder.exe"), "rb").read()
+    with open(os.path.join(bin_dir, "recorder.exe"), "rb") as f:
+        recorder = f.read()
     game = game_bytes if game_bytes is not None else recorder
     return [
         Part("Tolvar-game-%s.zip" % version, "Tolvar", "game-" + version, "bin",

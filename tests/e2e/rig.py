@@ -33,6 +33,11 @@ def win_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def read_json_lines(path):
     out = []
     if not os.path.exists(path):
@@ -103,7 +108,7 @@ class Rig:
         """Puts the tar.exe stand-in where Windows keeps its own (Wine has none)."""
         target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
         source = os.path.join(self.bin, "tar.exe")
-        if not os.path.exists(target) or open(target, "rb").read() != open(source, "rb").read():
+        if not os.path.exists(target) or read_bytes(target) != read_bytes(source):
             shutil.copyfile(source, target)
 
     def remove_tar(self):
