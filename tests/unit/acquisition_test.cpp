@@ -1,0 +1,379 @@
+// Getting one part into the staging folder: reuse from the installed version,
+// the verified download cache, and the download loop, with the network, the
+// waits and the unpacking replaced (loop_fakes) and real files under Wine.
+#include <ctype.h>
+#include <gtest/gtest.h>
+#include <string.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install/acquire.h"
+#include "install/files.h"
+#include "install/rmtree.h"
+#include "install/tree.h"
+#include "loop_fakes.h"
+#include "ui/status.h"
+
+namespace {
+
+const char* url0 = "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-data.zip";
+const char* url1 = "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-python-3.12.zip";
+const char* api_url = "https://api.github.com/repos/brannix/ProjectTolvar/releases/assets/7";
+
+const wchar_t* check_connection =
+    L"Downloading part 1 of 2 failed. Check your connection and free space, then try again.";
+const wchar_t* servers_failing =
+    L"Downloading part 1 of 2 failed: GitHub's download servers are failing right now (tried 8 times over 3 "
+    L"minutes). This is on GitHub's side. The parts already downloaded are kept: run Tolvar-Setup.exe again in "
+    L"a few minutes and it carries on from here.";
+const wchar_t* checksum_differs = L"Part 1 of 2 did not download correctly (its checksum differs). Try again.";
+
+// Deterministic zip stand-ins; their digests were worked out independently.
+std::string pattern(size_t n, int seed)
+{
+    std::string s(n, 0);
+    for (size_t k = 0; k < n; k++)
+        s[k] = (char)('a' + (k * 7 + seed) % 26);
+    return s;
+}
+
+const std::string body0 = pattern(1000, 0);
+const char* sha0 = "4256460c8769ec1a1d2a8e3edeeda0d3cc4fbc30b3c0f6a2b53da3ef9f60ea5e";
+const std::string body1 = pattern(500, 5);
+const char* sha1 = "aedeb91d5f47ac1a7699e38a0876f4cd477e2d3851c3cb4f25ce7682885996d1";
+const std::string same_length_other = pattern(1000, 1); // body0's length, other bytes
+const std::string longer = pattern(1500, 2);
+const std::string stale = "an older zip of this name";
+
+// Where each part of the fixture list lives inside a version folder.
+const wchar_t* folder_of[2] = {L"Tolvar\\Data", L"Tolvar\\tools\\python"};
+
+std::wstring widen(const char* s)
+{
+    return std::wstring(s, s + strlen(s));
+}
+
+bool exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring full(const std::wstring& path)
+{
+    wchar_t out[MAX_PATH];
+    GetFullPathNameW(path.c_str(), MAX_PATH, out, 0);
+    return out;
+}
+
+void put(const std::wstring& path, const std::string& text)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot create the fixture file";
+    DWORD w = 0;
+    WriteFile(f, text.data(), (DWORD)text.size(), &w, 0);
+    CloseHandle(f);
+}
+
+std::string get(const std::wstring& path)
+{
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (f == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    std::string text;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(f, buf, sizeof buf, &got, 0) && got)
+        text.append(buf, got);
+    CloseHandle(f);
+    return text;
+}
+
+part_entry part(const char* sha, uint64_t size, const char* to, const char* url)
+{
+    part_entry e;
+    memset(&e, 0, sizeof e);
+    strcpy(e.sha256, sha);
+    e.size = size;
+    strcpy(e.dir, "Tolvar");
+    strcpy(e.from, "-");
+    strcpy(e.to, to);
+    strcpy(e.url, url);
+    return e;
+}
+
+std::wstring downloading(int number, int mb)
+{
+    return L"Downloading part " + std::to_wstring(number) + L" of 2 (" + std::to_wstring(mb) + L" MB)...";
+}
+
+// A fresh install tree per test (and per table row): a release 1.5.0 of two
+// parts, a plain folder and a tool archive, with the staging folder prepared
+// and an empty download cache.
+class acquisition : public testing::Test {
+protected:
+    std::wstring base;
+    install_tree tree;
+    setup_list list;
+
+    void SetUp() override { fresh(); }
+    void TearDown() override { rmtree(base.c_str()); }
+
+    void fresh()
+    {
+        static int serial;
+        reset_fakes();
+        g_percent.exchange(-1);
+        if (!base.empty())
+            rmtree(base.c_str());
+        wchar_t tmp[MAX_PATH];
+        GetTempPathW(MAX_PATH, tmp);
+        base = std::wstring(tmp) + L"tolvar-unit-acquire-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(serial++);
+        memset(&list, 0, sizeof list);
+        strcpy(list.tag, "1.5.0");
+        strcpy(list.run, "Tolvar\\Tolvar.exe");
+        list.count = 2;
+        list.parts[0] = part(sha0, body0.size(), "Data", url0);
+        list.parts[1] = part(sha1, body1.size(), "-", url1);
+        ASSERT_TRUE(init_tree(base.c_str(), &tree));
+        ASSERT_TRUE(name_version(&list, &tree));
+        prepare_build(&tree);
+        make_dirs(tree.downloads_dir);
+        ASSERT_TRUE(exists(tree.staging_dir));
+        ASSERT_TRUE(exists(tree.downloads_dir));
+    }
+
+    std::wstring zip(int i) { return std::wstring(tree.downloads_dir) + L"\\" + widen(list.parts[i].sha256) + L".zip"; }
+    std::wstring temp(int i) { return zip(i) + L".part"; }
+
+    // Runs the part; the fail() message, or empty when the part was had.
+    std::wstring acquire(int i)
+    {
+        if (setjmp(g_fail_jump) == 0) {
+            acquire_part(&tree, &list, i);
+            return L"";
+        }
+        return g_failed;
+    }
+};
+
+} // namespace
+
+TEST_F(acquisition, a_first_attempt_download_goes_into_the_cache_and_on_to_unpacking)
+{
+    struct row {
+        int i;
+        std::string body;
+        const char* sha;
+        std::wstring line; // the size is in whole MiB, rounded down
+    } rows[] = {
+        {0, pattern(1048575, 3), "9239da35a031dd3f3f528e831cae0c172e50dee5e9868af664de63939a7decc0",
+         downloading(1, 0)},
+        {1, pattern(2000000, 4), "7933dbdbb51caa7d93d8d54c820a0fc1bc463f51be639086ca251d2d3b4d7ac3",
+         downloading(2, 1)},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.i);
+        fresh();
+        strcpy(list.parts[r.i].sha256, r.sha);
+        list.parts[r.i].size = r.body.size();
+        g_fake_http = {{200, r.body.c_str(), 1}};
+
+        EXPECT_EQ(acquire(r.i), L"");
+        ASSERT_EQ(g_http_calls.size(), 1u);
+        EXPECT_EQ(g_http_calls[0].url, list.parts[r.i].url);
+        EXPECT_EQ(g_http_calls[0].accept, L"");
+        EXPECT_TRUE(g_api_calls.empty());
+        EXPECT_TRUE(g_pauses.empty());
+        EXPECT_EQ(g_statuses, std::vector<std::wstring>{r.line});
+        EXPECT_EQ(g_percent.load(), -1) << "the bar goes back to indeterminate after the transfer";
+
+        EXPECT_TRUE(get(zip(r.i)) == r.body) << "the cache holds the bytes under the digest's name";
+        EXPECT_FALSE(exists(temp(r.i)));
+        ASSERT_EQ(g_unpacks.size(), 1u);
+        EXPECT_EQ(g_unpacks[0].i, r.i);
+        EXPECT_EQ(g_unpacks[0].n, 2);
+        EXPECT_EQ(g_unpacks[0].sha256, r.sha);
+        EXPECT_EQ(g_unpacks[0].staging_dir, tree.staging_dir);
+        EXPECT_EQ(g_unpacks[0].zip, zip(r.i));
+    }
+}
+
+TEST_F(acquisition, no_answer_runs_8_attempts_alternating_the_direct_link_and_the_api)
+{
+    for (int k = 0; k < 8; k++)
+        g_fake_http.push_back({0, nullptr, 0});
+    // The API lookups of attempts 1, 3, 5 and 7: a URL, none, none, a URL.
+    g_fake_api = {{1, 0}, {0, 0}, {0, 0}, {1, 0}};
+
+    EXPECT_EQ(acquire(0), servers_failing);
+    std::vector<std::string> urls;
+    for (const fake_call& c : g_http_calls) {
+        urls.push_back(c.url);
+        EXPECT_EQ(c.accept, c.url == api_url ? L"application/octet-stream" : L"") << c.url;
+    }
+    EXPECT_EQ(urls, (std::vector<std::string>{url0, api_url, url0, url0, url0, url0, url0, api_url}));
+    EXPECT_EQ(g_api_calls, std::vector<std::string>(4, url0));
+    EXPECT_EQ(g_pauses, (std::vector<int>{3, 6, 12, 20, 30, 45, 60})) << "no wait after the last attempt";
+
+    std::vector<std::wstring> lines{downloading(1, 0)};
+    for (int wait : {3, 6, 12, 20, 30, 45, 60}) {
+        lines.push_back(L"Part 1 of 2: GitHub didn't answer (0). Trying again in " + std::to_wstring(wait) + L" s...");
+        lines.push_back(downloading(1, 0));
+    }
+    EXPECT_EQ(g_statuses, lines);
+    EXPECT_FALSE(exists(temp(0)));
+    EXPECT_FALSE(exists(zip(0)));
+    EXPECT_TRUE(g_unpacks.empty());
+}
+
+TEST_F(acquisition, the_answer_decides_between_another_attempt_giving_up_and_the_cache)
+{
+    const char* D = url0;
+    const char* A = api_url;
+    struct row {
+        const char* name;
+        const std::string* cached;    // a zip of the part's name already in the cache
+        bool upper;                   // the list gives the digest in upper-case hex
+        std::vector<fake_http> http;
+        std::vector<fake_api> api;
+        std::wstring failed;          // empty: the part goes on to unpacking
+        std::vector<const char*> urls;
+        std::vector<int> pauses;
+        std::wstring retry_line;      // the first retry line, where there is one
+    } rows[] = {
+        {"404 gives up at once", nullptr, false, {{404, nullptr, 0}}, {}, check_connection, {D}, {}, L""},
+        {"503, then the API serves the asset", nullptr, false,
+         {{503, nullptr, 0}, {200, body0.c_str(), 1}}, {{1, 200}}, L"", {D, A}, {3},
+         L"Part 1 of 2: GitHub didn't answer (503). Trying again in 3 s..."},
+        {"200 with a longer body, then the right one: the file is written afresh", nullptr, false,
+         {{200, longer.c_str(), 1}, {200, body0.c_str(), 1}}, {}, L"", {D, D}, {3},
+         L"Part 1 of 2: GitHub didn't answer (200). Trying again in 3 s..."},
+        {"403 throughout: all 8 attempts, then the servers message", nullptr, false,
+         std::vector<fake_http>(8, fake_http{403, nullptr, 0}), {}, servers_failing,
+         std::vector<const char*>(8, D), {3, 6, 12, 20, 30, 45, 60},
+         L"Part 1 of 2: GitHub didn't answer (403). Trying again in 3 s..."},
+        {"the release query's 404 classes an attempt that got no other answer", nullptr, false,
+         {{503, nullptr, 0}, {0, nullptr, 0}}, {{0, 404}}, check_connection, {D, D}, {3},
+         L"Part 1 of 2: GitHub didn't answer (503). Trying again in 3 s..."},
+        {"right length, wrong digest: never repeated, the older zip stays", &stale, false,
+         {{200, same_length_other.c_str(), 1}}, {}, checksum_differs, {D}, {}, L""},
+        {"upper-case hex matches neither the cached zip nor the download", &body0, true,
+         {{200, body0.c_str(), 1}}, {}, checksum_differs, {D}, {}, L""},
+        {"a cached zip with the listed digest: no request", &body0, false, {}, {}, L"", {}, {}, L""},
+        {"a cached zip of other content is replaced once the download is verified", &stale, false,
+         {{200, body0.c_str(), 1}}, {}, L"", {D}, {}, L""},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        fresh();
+        if (r.upper)
+            for (char& c : list.parts[0].sha256)
+                c = (char)toupper((unsigned char)c);
+        if (r.cached)
+            put(zip(0), *r.cached);
+        g_fake_http = r.http;
+        g_fake_api = r.api;
+
+        EXPECT_EQ(acquire(0), r.failed);
+        std::vector<std::string> urls;
+        for (const fake_call& c : g_http_calls) {
+            urls.push_back(c.url);
+            EXPECT_EQ(c.accept, c.url == api_url ? L"application/octet-stream" : L"") << c.url;
+        }
+        EXPECT_EQ(urls, std::vector<std::string>(r.urls.begin(), r.urls.end()));
+        EXPECT_EQ(g_pauses, r.pauses);
+        if (!r.retry_line.empty()) {
+            EXPECT_GE(g_statuses.size(), 2u);
+            if (g_statuses.size() >= 2)
+                EXPECT_EQ(g_statuses[1], r.retry_line);
+        }
+        EXPECT_FALSE(exists(temp(0)));
+        if (r.failed.empty()) {
+            EXPECT_TRUE(get(zip(0)) == body0);
+            EXPECT_EQ(g_unpacks.size(), 1u);
+            if (!g_unpacks.empty())
+                EXPECT_EQ(g_unpacks[0].zip, zip(0));
+        } else {
+            EXPECT_EQ(get(zip(0)), r.cached ? *r.cached : "<missing>");
+            EXPECT_TRUE(g_unpacks.empty());
+        }
+    }
+}
+
+TEST_F(acquisition, a_temporary_file_that_cannot_be_created_names_the_downloads_folder)
+{
+    ASSERT_TRUE(CreateDirectoryW(temp(0).c_str(), 0));
+    g_fake_http = {{200, body0.c_str(), 1}};
+    EXPECT_EQ(acquire(0), L"Could not write to " + std::wstring(tree.downloads_dir) + L".");
+    EXPECT_TRUE(g_http_calls.empty());
+    EXPECT_TRUE(g_unpacks.empty());
+}
+
+TEST_F(acquisition, an_unchanged_part_is_moved_over_from_the_installed_version)
+{
+    const std::string s0 = sha0, s1 = sha1;
+    struct row {
+        const char* name;
+        int i;
+        const char* installed;   // current.txt's tag; null: no current.txt
+        std::string parts_txt;   // the installed version's parts.txt; empty: none
+        bool folder;             // the installed version holds the part's folder
+        const char* url;         // replaces the part's url, when given
+        bool reused;
+    } rows[] = {
+        {"listed as the last line, without a line feed", 0, "1.4.0", s1 + "\n" + s0, true, nullptr, true},
+        {"a tool part, into the tools folder", 1, "1.4.0", s0 + "\n" + s1 + "\n", true, nullptr, true},
+        {"first install: no current.txt", 0, nullptr, s0 + "\n", true, nullptr, false},
+        {"a rebuild of the installed version itself", 0, "1.5.0", s0 + "\n", true, nullptr, false},
+        {"parts.txt lacks the digest", 0, "1.4.0", s1 + "\n", true, nullptr, false},
+        {"no parts.txt", 0, "1.4.0", "", true, nullptr, false},
+        {"the digest only at the end of a longer line", 0, "1.4.0", "0" + s0 + "\n", true, nullptr, false},
+        {"the digest only at the start of a longer line", 0, "1.4.0", s0 + "0\n", true, nullptr, false},
+        {"the installed folder is missing", 0, "1.4.0", s0 + "\n", false, nullptr, false},
+        {"current.txt leads outside the versions folder", 0, "..", s0 + "\n", true, nullptr, false},
+        {"a part without a folder of its own", 1, "1.4.0", s0 + "\n" + s1 + "\n", false,
+         "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-extras.zip", false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        fresh();
+        if (r.url)
+            strcpy(list.parts[r.i].url, r.url);
+        std::wstring versions = tree.versions_dir;
+        std::wstring installed = full(versions + L"\\" + widen(r.installed ? r.installed : "1.4.0"));
+        if (r.installed)
+            put(versions + L"\\current.txt", std::string(r.installed) + "\n");
+        make_dirs(installed.c_str());
+        if (!r.parts_txt.empty())
+            put(installed + L"\\parts.txt", r.parts_txt);
+        std::wstring old_folder = installed + L"\\" + folder_of[r.i];
+        std::wstring new_folder = std::wstring(tree.staging_dir) + L"\\" + folder_of[r.i];
+        if (r.folder) {
+            make_dirs(old_folder.c_str());
+            put(old_folder + L"\\keep.txt", "old");
+        }
+        g_fake_http = {{200, (r.i == 0 ? body0 : body1).c_str(), 1}};
+
+        EXPECT_EQ(acquire(r.i), L"");
+        if (r.reused) {
+            EXPECT_TRUE(g_http_calls.empty());
+            EXPECT_TRUE(g_unpacks.empty());
+            EXPECT_EQ(g_statuses, std::vector<std::wstring>{L"Part " + std::to_wstring(r.i + 1) +
+                                                            L" of 2 unchanged: kept from the installed version"});
+            EXPECT_EQ(get(new_folder + L"\\keep.txt"), "old");
+            EXPECT_FALSE(exists(old_folder)) << "moved, not copied";
+        } else {
+            EXPECT_EQ(g_http_calls.size(), 1u);
+            EXPECT_EQ(g_unpacks.size(), 1u);
+            EXPECT_EQ(g_statuses, std::vector<std::wstring>{downloading(r.i + 1, 0)});
+            EXPECT_FALSE(exists(new_folder));
+            if (r.folder)
+                EXPECT_EQ(get(old_folder + L"\\keep.txt"), "old");
+            if (!r.parts_txt.empty())
+                EXPECT_TRUE(exists(installed + L"\\parts.txt")) << "the installed version stays whole";
+        }
+    }
+}
