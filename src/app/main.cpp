@@ -5,9 +5,26 @@
 #include "app/cmdline.h"
 #include "app/handoff.h"
 #include "app/mode.h"
+#include "app/single_run.h"
+#include "install/base_dir.h"
 #include "install/text.h"
 #include "install/worker.h"
 #include "ui/window.h"
+
+// System DLLs that others load by name on first use (the web, crypto and
+// theme libraries). A loader that looks for those in the executable's folder
+// first, as Wine's does for its own delayed imports, would take a stranger's
+// copy from a Downloads folder; once loaded from System32 here, every later
+// lookup by name finds these.
+static void preload_system_dlls()
+{
+    static const wchar_t* const names[] = {
+        L"version.dll", L"crypt32.dll", L"secur32.dll", L"dnsapi.dll",
+        L"iphlpapi.dll", L"cryptbase.dll", L"uxtheme.dll", L"dwmapi.dll",
+    };
+    for (const wchar_t* name : names)
+        LoadLibraryExW(name, 0, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 // Shim mode: "Tolvar.exe" in a game folder. Returns the exit code, or -1 when
 // the folder holds no game and the start goes on as setup.
@@ -50,6 +67,10 @@ static int run_shim(const wchar_t* exe)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmdline, int show)
 {
+    // Before any DLL is loaded on demand: from System32 only, never from the
+    // executable's folder or the current folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    preload_system_dlls();
     copy_cmdline(g_cmdline, cmdline);
 
     wchar_t exe[MAX_PATH];
@@ -66,11 +87,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmdline, int show)
     if (wants_launch(g_cmdline) && launch_installed())
         return 0;
 
+    // A second setup run on the same tree would fight the first over its
+    // folders: it shows the running one instead. Without a base folder the
+    // worker reports that; there is nothing to guard.
+    wchar_t base_dir[MAX_PATH];
+    if (resolve_base_dir(base_dir) && !claim_install_tree(base_dir))
+        return 0;
+
     create_progress_window(instance);
     if (!g_win) {
         MessageBoxW(0, L"Tolvar setup could not open its window.", L"Tolvar setup", MB_ICONERROR);
         return 1;
     }
+    tag_window(g_win);
     ShowWindow(g_win, show);
     HANDLE worker = CreateThread(0, 0, work, 0, 0, 0);
     if (worker)
