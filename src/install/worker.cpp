@@ -3,11 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
-#include <shlobj.h>
 
 #include "app/cmdline.h"
 #include "install/acquire.h"
 #include "install/activate.h"
+#include "install/base_dir.h"
 #include "install/fetch_list.h"
 #include "install/files.h"
 #include "install/parse.h"
@@ -32,14 +32,9 @@ DWORD WINAPI work(void*)
     if (repair)
         Sleep(2000); // lets a game that asked for the repair exit first
 
-    wchar_t local[MAX_PATH];
-    if (SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, 0, local) != S_OK)
-        fail(L"No local application data folder.");
     wchar_t base_dir[MAX_PATH];
-    wformat(base_dir, MAX_PATH, L"%ls\\Tolvar", local);
-    const wchar_t* override_base = _wgetenv(L"TOLVAR_SETUP_BASE");
-    if (override_base && override_base[0])
-        wformat(base_dir, MAX_PATH, L"%ls", override_base);
+    if (!resolve_base_dir(base_dir))
+        fail(L"No local application data folder.");
 
     static install_tree tree; // the run's folders and files
     if (!init_tree(base_dir, &tree))

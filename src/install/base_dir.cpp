@@ -1,0 +1,21 @@
+#include "install/base_dir.h"
+
+#include <stdlib.h>
+#include <shlobj.h>
+
+#include "install/text.h"
+
+int resolve_base_dir(wchar_t* out)
+{
+    out[0] = 0;
+    // The local application data folder is asked for first, so a missing
+    // one ends the run even when the environment names another base.
+    wchar_t local[MAX_PATH];
+    if (SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, 0, local) != S_OK)
+        return 0;
+    wformat(out, MAX_PATH, L"%ls\\Tolvar", local);
+    const wchar_t* override_base = _wgetenv(L"TOLVAR_SETUP_BASE");
+    if (override_base && override_base[0])
+        wformat(out, MAX_PATH, L"%ls", override_base);
+    return 1;
+}
