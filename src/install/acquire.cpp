@@ -100,7 +100,7 @@ static void download(const install_tree* tree, const part_entry* part, int i, in
         }
         status(L"Downloading part %d of %d (%llu MB)...", i + 1, n, (unsigned long long)(part->size >> 20));
 
-        file_ctx ctx;
+        file_ctx ctx = {};
         ctx.file = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
         if (ctx.file == INVALID_HANDLE_VALUE)
             fail(L"Could not write to %ls.", tree->downloads_dir);
@@ -127,6 +127,11 @@ static void download(const install_tree* tree, const part_entry* part, int i, in
         g_percent.exchange(-1);
         if (ok)
             break;
+        if (ctx.write_failed) {
+            // A full disk stays full: trying again would only blame GitHub.
+            DeleteFileW(temp);
+            fail(L"Could not write to %ls.", tree->downloads_dir);
+        }
         if (is_retryable(g_http_status) && j < 7)
             continue;
         DeleteFileW(temp);

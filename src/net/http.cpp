@@ -17,8 +17,10 @@ int file_sink(void* ctx, const void* chunk, uint32_t len)
 {
     file_ctx* f = (file_ctx*)ctx;
     DWORD written = 0;
-    if (!WriteFile(f->file, chunk, len, &written, 0) || written != len)
+    if (!WriteFile(f->file, chunk, len, &written, 0) || written != len) {
+        f->write_failed = 1;
         return 0;
+    }
     // Hashing only what reached the file keeps the checksum true to it.
     return BCryptHashData(f->hash, (PUCHAR)chunk, len, 0) == 0;
 }

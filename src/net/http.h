@@ -20,11 +20,12 @@ typedef int (*sink_fn)(void* ctx, const void* chunk, uint32_t len);
 struct file_ctx {
     HANDLE file;             // written in the order the chunks arrive
     BCRYPT_HASH_HANDLE hash; // fed exactly the bytes that were written
+    int write_failed;        // set by file_sink when the file took less than a chunk
 };
 
 // A sink_fn: writes the chunk to file and, only once the whole chunk is
-// written, adds it to hash. Returns 0 on a failed or short write or a failed
-// hash update.
+// written, adds it to hash. Returns 0 on a failed or short write (and sets
+// write_failed: a full disk is no network failure) or a failed hash update.
 int file_sink(void* ctx, const void* chunk, uint32_t len);
 
 // Status of the most recent request of the process that received an answer,
