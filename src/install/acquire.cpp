@@ -147,8 +147,8 @@ static void download(const install_tree* tree, const part_entry* part, int i, in
         DeleteFileW(temp);
         fail(L"Part %d of %d did not download correctly (its checksum differs). Try again.", i + 1, n);
     }
-    DeleteFileW(zip);
-    MoveFileW(temp, zip);
+    // In one step, so that a kill never loses the verified download.
+    MoveFileExW(temp, zip, MOVEFILE_REPLACE_EXISTING);
 }
 
 void acquire_part(const install_tree* tree, const setup_list* list, int i)

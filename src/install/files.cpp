@@ -4,6 +4,8 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "install/text.h"
+
 void make_dirs(const wchar_t* path)
 {
     wchar_t copy[MAX_PATH];
@@ -38,12 +40,21 @@ void read_first_line(const wchar_t* path, char* buf)
 
 void write_text(const wchar_t* path, const char* text)
 {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+    // Written beside the file and then put in its place, so that a run
+    // killed half way leaves the old content or the new, never an empty
+    // current.txt that forgets which version is installed.
+    wchar_t temp[MAX_PATH];
+    if (!wformat(temp, MAX_PATH, L"%ls.new", path))
+        return;
+    HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
-    WriteFile(file, text, (DWORD)strlen(text), &written, 0);
+    DWORD len = (DWORD)strlen(text);
+    BOOL ok = WriteFile(file, text, len, &written, 0) && written == len;
     CloseHandle(file);
+    if (!ok || !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING))
+        DeleteFileW(temp);
 }
 
 void to_backslashes(wchar_t* s)

@@ -12,8 +12,9 @@ void make_dirs(const wchar_t* path);
 // gives the empty text.
 void read_first_line(const wchar_t* path, char* buf);
 
-// Creates or truncates the file and writes text's bytes, without terminator
-// or newline. A file that cannot be created is skipped.
+// Replaces the file with text's bytes, without terminator or newline, in
+// one step: the text goes to "<path>.new", which then takes the file's
+// place. A file that cannot be written is skipped.
 void write_text(const wchar_t* path, const char* text);
 
 // Turns every '/' of s into '\', in place.

@@ -110,6 +110,7 @@ TEST(files, write_text_replaces_the_file_without_terminator_or_newline)
     put_bytes(file, "a much longer old content", 25);
     write_text(file.c_str(), "1.4.2");
     EXPECT_EQ(get_bytes(file), "1.4.2");
+    EXPECT_EQ(get_bytes(file + L".new"), "<missing>") << "the file beside it took its place";
     write_text((root + L"\\no\\such\\folder.txt").c_str(), "x"); // skipped silently
     DeleteFileW(file.c_str());
     RemoveDirectoryW(root.c_str());
