@@ -7,6 +7,9 @@
 int mem_sink(void* ctx, const void* chunk, uint32_t len)
 {
     mem_buf* m = (mem_buf*)ctx;
+    // Nothing to keep: data stays null, which callers read as an empty body.
+    if (len == 0)
+        return 1;
     uint64_t needed = m->len + len + 1;
     if (needed > m->cap) {
         // Doubling keeps the number of reallocations logarithmic in the size.

@@ -87,13 +87,13 @@ Routes
       "http"/"https"/None).  remove_file(host, path).
 
 Faults
-  fault(host, path, *specs)   queued per (host, path); each request that
-      matches consumes the next spec, then answers are normal again.
-  fault_always(host, path, spec)  every matching request; clear_faults();
-  pending_faults(host=None, path=None) -> specs not consumed yet.
+  fault(host, path, *rules)   queued per (host, path); each request that
+      matches consumes the next rule, then answers are normal again.
+  fault_always(host, path, rule)  every matching request; clear_faults();
+  pending_faults(host=None, path=None) -> rules not consumed yet.
   host "*" matches any host.  path matches the path with or without the
   query; a pattern containing "*" is an fnmatch pattern ("?" is literal).
-  Spec keys (combinable; unknown keys raise ValueError):
+  Rule keys (combinable; unknown keys raise ValueError):
     delay: s          wait before answering
     noanswer: True    read the request, close without answering
                       ("reset" instead of True: TCP reset)
@@ -113,7 +113,7 @@ Faults
     reset: N          correct headers, N body bytes, TCP reset (SO_LINGER 0,
                       after those bytes have left the socket, at most 2 s)
     chunk: n, chunk_delay: s   send the body n bytes at a time, s apart
-  RATE_LIMITED is a ready spec for GitHub's 403 rate-limit answer.
+  RATE_LIMITED is a ready rule for GitHub's 403 rate-limit answer.
 
 TLS
   set_cert(name, kind)   kind in the certs dict ("good", "othername",
@@ -165,7 +165,7 @@ RATE_LIMITED = {
              b'#rate-limiting"}'),
 }
 
-_SPEC_KEYS = {"delay", "noanswer", "hang", "status", "redirect", "code", "empty",
+_RULE_KEYS = {"delay", "noanswer", "hang", "status", "redirect", "code", "empty",
               "body", "content_type", "headers", "length", "nolength", "chunked",
               "cut", "reset", "chunk", "chunk_delay"}
 
@@ -314,8 +314,8 @@ class FakeGitHub:
         self._latest = None
         self._assets = {}            # asset id -> (Release, Asset)
         self._files = []             # (host, path, scheme, _Response template)
-        self._faults = []            # [host, path, list of specs]
-        self._faults_always = []     # (host, path, spec)
+        self._faults = []            # [host, path, list of rules]
+        self._faults_always = []     # (host, path, rule)
         self._sni_certs = {}         # lower host -> cert kind
         self._contexts = {}
         self._rate_remaining = None
@@ -510,27 +510,27 @@ class FakeGitHub:
     # -------------------------------------------------------------- faults
 
     @staticmethod
-    def _check_spec(spec):
-        if not isinstance(spec, dict):
-            raise TypeError("fault spec must be a dict")
-        bad = set(spec) - _SPEC_KEYS
+    def _check_rule(rule):
+        if not isinstance(rule, dict):
+            raise TypeError("fault rule must be a dict")
+        bad = set(rule) - _RULE_KEYS
         if bad:
             raise ValueError("unknown fault keys: %s" % ", ".join(sorted(bad)))
 
-    def fault(self, host, path, *specs):
-        for s in specs:
-            self._check_spec(s)
+    def fault(self, host, path, *rules):
+        for s in rules:
+            self._check_rule(s)
         with self._lock:
             for entry in self._faults:
                 if entry[0] == host and entry[1] == path:
-                    entry[2].extend(specs)
+                    entry[2].extend(rules)
                     return
-            self._faults.append([host, path, list(specs)])
+            self._faults.append([host, path, list(rules)])
 
-    def fault_always(self, host, path, spec):
-        self._check_spec(spec)
+    def fault_always(self, host, path, rule):
+        self._check_rule(rule)
         with self._lock:
-            self._faults_always.append((host, path, spec))
+            self._faults_always.append((host, path, rule))
 
     def clear_faults(self):
         with self._lock:
@@ -538,7 +538,7 @@ class FakeGitHub:
             self._faults_always = []
 
     def pending_faults(self, host=None, path=None):
-        """Specs not yet consumed (all, or for one exact (host, path))."""
+        """Rules not yet consumed (all, or for one exact (host, path))."""
         with self._lock:
             return [s for h, p, q in self._faults
                     if (host is None or h == host) and (path is None or p == path)
@@ -550,9 +550,9 @@ class FakeGitHub:
                 if entry[2] and _host_matches(entry[0], host) and \
                         _path_matches(entry[1], req.path, req.target):
                     return entry[2].pop(0)
-            for h, p, spec in self._faults_always:
+            for h, p, rule in self._faults_always:
                 if _host_matches(h, host) and _path_matches(p, req.path, req.target):
-                    return spec
+                    return rule
         return None
 
     # ----------------------------------------------------------------- log
@@ -837,15 +837,15 @@ class FakeGitHub:
                    "user_agent": req.header("user-agent"), "range": req.header("range"),
                    "route": None, "fault": None, "status": None, "sent": 0, "done": False}
             self._log.append(rec)
-        spec = self._take_fault(host, req)
-        rec["fault"] = spec
+        rule = self._take_fault(host, req)
+        rec["fault"] = rule
         try:
             resp = self._route(host, req, l)
         except Exception as e:  # a bug here must show as a 500, not a silent close
             resp = _Response(500, ("fakegithub error: %r\n" % e).encode())
         rec["route"] = resp.route
         try:
-            return self._send(conn, req, resp, spec or {}, rec)
+            return self._send(conn, req, resp, rule or {}, rec)
         except OSError:
             return "close"
         finally:
@@ -1042,47 +1042,47 @@ class FakeGitHub:
     def _wait(self, seconds):
         self._stop.wait(max(0.0, float(seconds)))
 
-    def _send(self, conn, req, resp, spec, rec):
-        if "delay" in spec:
-            self._wait(spec["delay"])
-        na = spec.get("noanswer")
+    def _send(self, conn, req, resp, rule, rec):
+        if "delay" in rule:
+            self._wait(rule["delay"])
+        na = rule.get("noanswer")
         if na:
             return "reset" if na == "reset" else "close"
-        partial = "cut" in spec or "reset" in spec
-        if "hang" in spec and not partial:
-            self._wait(spec["hang"])
+        partial = "cut" in rule or "reset" in rule
+        if "hang" in rule and not partial:
+            self._wait(rule["hang"])
             return "close"
 
-        if "redirect" in spec:
-            resp = self._redirect(spec["redirect"], "fault", spec.get("code", 302))
-        elif "status" in spec:
-            st = spec["status"]
+        if "redirect" in rule:
+            resp = self._redirect(rule["redirect"], "fault", rule.get("code", 302))
+        elif "status" in rule:
+            st = rule["status"]
             resp = _Response(st, ("%d %s\n" % (st, _REASONS.get(st, ""))).encode(),
                              route="fault")
-        if spec.get("empty"):
+        if rule.get("empty"):
             resp.status = 200
             resp.body = b""
-        if "body" in spec:
-            resp.body = bytes(spec["body"])
-        if "content_type" in spec:
-            resp.set("Content-Type", spec["content_type"])
-        for k, v in (spec.get("headers") or {}).items():
+        if "body" in rule:
+            resp.body = bytes(rule["body"])
+        if "content_type" in rule:
+            resp.set("Content-Type", rule["content_type"])
+        for k, v in (rule.get("headers") or {}).items():
             resp.set(k, v)
 
         body = resp.body
         no_body = req.method == "HEAD" or resp.status in (204, 304)
-        keep = self.keep_alive and not spec and req.version == "HTTP/1.1" and \
+        keep = self.keep_alive and not rule and req.version == "HTTP/1.1" and \
             (req.header("connection") or "").lower() != "close"
         head = ["HTTP/1.1 %d %s" % (resp.status, _REASONS.get(resp.status, "Status")),
                 "Date: " + email.utils.formatdate(usegmt=True),
                 "Server: " + ("github.com" if rec["host"] in (GITHUB_HOST, API_HOST)
                               else "Windows-Azure-Blob/1.0")]
         head += ["%s: %s" % (k, v) for k, v in resp.headers]
-        chunked = bool(spec.get("chunked"))
+        chunked = bool(rule.get("chunked"))
         if chunked:
             head.append("Transfer-Encoding: chunked")
-        elif not spec.get("nolength"):
-            head.append("Content-Length: %d" % (spec["length"] if "length" in spec
+        elif not rule.get("nolength"):
+            head.append("Content-Length: %d" % (rule["length"] if "length" in rule
                                                  else len(body)))
         if not resp.get("Connection"):
             head.append("Connection: " + ("keep-alive" if keep else "close"))
@@ -1091,11 +1091,11 @@ class FakeGitHub:
         if no_body:
             body = b""
 
-        limit = spec.get("cut", spec.get("reset"))
+        limit = rule.get("cut", rule.get("reset"))
         if limit is not None:
             body = body[:int(limit)]
-        step = int(spec.get("chunk", 1024 if "chunk_delay" in spec else 1 << 20))
-        pause = float(spec.get("chunk_delay", 0))
+        step = int(rule.get("chunk", 1024 if "chunk_delay" in rule else 1 << 20))
+        pause = float(rule.get("chunk_delay", 0))
         for i in range(0, len(body), max(1, step)):
             if i and pause:
                 self._wait(pause)
@@ -1108,9 +1108,9 @@ class FakeGitHub:
             rec["sent"] += len(body[i:i + step])
         if chunked and limit is None and not no_body:
             conn.sendall(b"0\r\n\r\n")
-        if "hang" in spec:
-            self._wait(spec["hang"])
-        if "reset" in spec:
+        if "hang" in rule:
+            self._wait(rule["hang"])
+        if "reset" in rule:
             return "reset"
         return "keep" if keep else "close"
 

@@ -23,6 +23,7 @@ import os
 import shutil
 import subprocess
 import time
+import unittest
 
 BUILD_DIR = os.environ.get("TOLVAR_BUILD_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", "..", "build"))
@@ -155,6 +156,7 @@ class Rig:
     def wine(self, exe, *args, env=None, timeout=120, stem="wine"):
         """Runs a Windows program to its end; returns its exit code."""
         base = self._next(stem)
+        self._last_base = base
         os.makedirs(os.path.dirname(base), exist_ok=True)
         with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
             try:
@@ -219,6 +221,9 @@ class Rig:
         code = self.wine(os.path.join(self.bin, "spawn.exe"), *spawn_args, env=env,
                          timeout=timeout, stem="spawn")
         elapsed = time.monotonic() - started
+        if code == 200:  # spawn.exe could not start the program: say why
+            with open(self._last_base + ".err", "rb") as f:
+                raise AssertionError("could not start %s: %s" % (exe, f.read().decode(errors="replace")))
         if probe_proc:
             try:
                 probe_proc.wait(timeout=30)
@@ -246,3 +251,27 @@ def tree(root):
             with open(p, "rb") as f:
                 out[os.path.relpath(p, root)] = f.read()
     return out
+
+
+class GitHubSuite(unittest.TestCase):
+    """A suite of runs against one fake GitHub; every test starts from no
+    install, no scripted fault and an empty request log."""
+
+    suite_name = None  # names the scratch folder
+
+    @classmethod
+    def setUpClass(cls):
+        import fakegithub
+        cls.r = Rig(name=cls.suite_name)
+        cls.gh = fakegithub.FakeGitHub()
+        cls.gh.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.gh.stop()
+
+    def setUp(self):
+        self.r.reset()
+        self.r.install_tar()
+        self.gh.clear_faults()
+        self.gh.clear_log()

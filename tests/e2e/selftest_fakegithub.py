@@ -259,14 +259,14 @@ def api_asset_download(gh):
     eq((resp.status, resp.getheader("Content-Length"), body), (200, str(len(BIG)), b""), "HEAD")
 
 
-def _fault_case(gh, spec, **kw):
+def _fault_case(gh, rule, **kw):
     """One request for /f.bin under a plain-HTTP static route.
 
     Plain HTTP, because Python's TLS layer reports a reset as a clean EOF;
     curl checks the same faults over TLS below.
     """
     gh.add_file("localhost", "/f.bin", BIG)
-    gh.fault("localhost", "/f.bin", spec)
+    gh.fault("localhost", "/f.bin", rule)
     t0 = time.monotonic()
     resp, body = get("localhost", "/f.bin", tls=False, **kw)
     return resp, body, time.monotonic() - t0
@@ -275,7 +275,7 @@ def _fault_case(gh, spec, **kw):
 @test
 def faults_each_kind(gh):
     IR = http.client.IncompleteRead
-    # (spec, status or exception type, body check)
+    # (rule, status or exception type, body check)
     cases = [
         ({"status": 503}, 503, lambda b: b == b"503 Service Unavailable\n"),
         ({"status": 500, "body": b"oops"}, 500, lambda b: b == b"oops"),
@@ -295,16 +295,16 @@ def faults_each_kind(gh):
         ({"redirect": "http://localhost/elsewhere", "code": 301}, 301, None),
         ({"headers": {"Content-Type": "text/html"}}, 200, lambda b: b == BIG),
     ]
-    for spec, want, body_ok in cases:
-        resp, body, _ = _fault_case(gh, spec)
+    for rule, want, body_ok in cases:
+        resp, body, _ = _fault_case(gh, rule)
         if isinstance(want, int):
-            check(resp is not None, "%r: no response (%r)" % (spec, body))
-            eq(resp.status, want, repr(spec))
+            check(resp is not None, "%r: no response (%r)" % (rule, body))
+            eq(resp.status, want, repr(rule))
             if body_ok:
                 check(body_ok(body), "%r: body check failed: %r" % (
-                    spec, body if not isinstance(body, bytes) or len(body) < 64 else len(body)))
+                    rule, body if not isinstance(body, bytes) or len(body) < 64 else len(body)))
         else:
-            check(resp is None and isinstance(body, want), "%r: got %r" % (spec, body))
+            check(resp is None and isinstance(body, want), "%r: got %r" % (rule, body))
     resp, body, _ = _fault_case(gh, {"redirect": "http://localhost/elsewhere"})
     eq((resp.status, resp.getheader("Location")), (302, "http://localhost/elsewhere"), "redirect")
     resp, _, _ = _fault_case(gh, {"headers": {"Content-Type": "text/html"}})
@@ -326,12 +326,12 @@ def faults_each_kind(gh):
     # 52 = empty reply.
     gh.add_release("vc", {"x.txt": BIG})
     spath = gh.storage_url("vc", "x.txt").split(STORAGE, 1)[1].split("?")[0]
-    for spec, want in [({"cut": 10}, (18, 200)), ({"reset": 10}, (56, 200)),
+    for rule, want in [({"cut": 10}, (18, 200)), ({"reset": 10}, (56, 200)),
                        ({"noanswer": True}, (52, 302)), ({"noanswer": "reset"}, (56, 302)),
                        ({"length": 200000}, (18, 200)), ({"status": 503}, (0, 503))]:
-        gh.fault(STORAGE, spath, spec)
+        gh.fault(STORAGE, spath, rule)
         rc, code, body, wo = curl(gh.download_url("x.txt"), "-L")
-        eq((rc, code), want, "curl for %r (%s)" % (spec, wo["stderr"].strip()))
+        eq((rc, code), want, "curl for %r (%s)" % (rule, wo["stderr"].strip()))
     eq(curl(gh.download_url("x.txt"), "-L")[2], BIG, "then normal")
 
 
@@ -342,7 +342,7 @@ def faults_queue_patterns_and_always(gh):
     gh.fault("github.com", p, {"status": 503}, {"status": 502})
     gh.fault("github.com", p, {"status": 404})
     got = [get("github.com", p)[0].status for _ in range(4)]
-    eq(got, [503, 502, 404, 302], "specs consumed in order, then normal")
+    eq(got, [503, 502, 404, 302], "rules consumed in order, then normal")
     gh.fault("*", API + "/releases/*", {"status": 500})
     eq(get("api.github.com", API + "/releases/tags/vq")[0].status, 500, "fnmatch + any host")
     eq(get("api.github.com", API + "/releases/tags/vq")[0].status, 200, "then normal")
@@ -355,7 +355,7 @@ def faults_queue_patterns_and_always(gh):
     eq(get("github.com", p)[0].status, 302, "cleared")
     try:
         gh.fault("github.com", p, {"stauts": 503})
-        raise Failure("typo in a spec was accepted")
+        raise Failure("typo in a rule was accepted")
     except ValueError:
         pass
 

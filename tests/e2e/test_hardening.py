@@ -12,7 +12,6 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import sandbox  # noqa: E402
-import fakegithub  # noqa: E402
 import releases  # noqa: E402
 import rig  # noqa: E402
 
@@ -23,22 +22,11 @@ PLANTED = ["winhttp", "bcrypt", "version", "uxtheme", "dwmapi", "cryptbase", "se
 NATIVE_FIRST = {"WINEDLLOVERRIDES": ",".join(PLANTED) + "=n,b;mscoree,mshtml="}
 
 
-class Hardening(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.r = rig.Rig(name="hardening")
-        cls.gh = fakegithub.FakeGitHub()
-        cls.gh.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.gh.stop()
+class Hardening(rig.GitHubSuite):
+    suite_name = "hardening"
 
     def setUp(self):
-        self.r.reset()
-        self.r.install_tar()
-        self.gh.clear_faults()
-        self.gh.clear_log()
+        super().setUp()
         self.parts = releases.sample_parts(self.r.bin, "1.0")
         releases.publish(self.gh, "1.0", self.parts)
 

@@ -10,7 +10,6 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import sandbox  # noqa: E402
-import fakegithub  # noqa: E402
 import releases  # noqa: E402
 import rig  # noqa: E402
 
@@ -30,23 +29,12 @@ def first_install_lines(n=4):
     return lines + ["Starting Tolvar..."]
 
 
-class Install(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.r = rig.Rig(name="install")
-        cls.gh = fakegithub.FakeGitHub()
-        cls.gh.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.gh.stop()
+class Install(rig.GitHubSuite):
+    suite_name = "install"
 
     def setUp(self):
-        self.r.reset()
-        self.r.install_tar()
+        super().setUp()
         gh = self.gh
-        gh.clear_faults()
-        gh.clear_log()
         for tag in set(getattr(gh, "_tolvar_tags", [])):
             gh.remove_release(tag)
         gh._tolvar_tags = []
@@ -237,8 +225,8 @@ class Install(unittest.TestCase):
             with self.subTest(name):
                 self.gh.clear_faults()
                 self.gh.clear_log()
-                for host, path, spec in faults:
-                    self.gh.fault_always(host, path, spec)
+                for host, path, rule in faults:
+                    self.gh.fault_always(host, path, rule)
                 run = self.setup(expect_game=False)
                 self.assert_box(run, message)
                 self.assertFalse([s for s in run.statuses() if "Trying again" in s], "no retry")
