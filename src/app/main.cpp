@@ -60,6 +60,7 @@ static int run_shim(const wchar_t* exe)
         CloseHandle(pi.hProcess);
         return 0;
     }
+    preload_system_dlls(); // a message box loads the theme libraries
     MessageBoxW(0, L"The game in this folder could not be started. Install it again with Tolvar-Setup.exe.",
                 L"Project Tolvar", MB_ICONERROR);
     return 1;
@@ -70,7 +71,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmdline, int show)
     // Before any DLL is loaded on demand: from System32 only, never from the
     // executable's folder or the current folder.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    preload_system_dlls();
     copy_cmdline(g_cmdline, cmdline);
 
     wchar_t exe[MAX_PATH];
@@ -86,6 +86,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmdline, int show)
 
     if (wants_launch(g_cmdline) && launch_installed())
         return 0;
+
+    // Setup loads the web, crypto and theme libraries; the shim and the
+    // hand-off, which only start a program, need none of them.
+    preload_system_dlls();
 
     // A second setup run on the same tree would fight the first over its
     // folders: it shows the running one instead. Without a base folder the

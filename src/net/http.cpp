@@ -108,8 +108,12 @@ static int receive_body(HINTERNET request, sink_fn sink, void* ctx, uint64_t exp
         received += got;
         if (expected) {
             // Not clamped: a body longer than announced shows above 100.
-            g_percent.exchange((int)(uint32_t)(received * 100 / expected));
-            post_progress();
+            // The window hears of a change only: one post per 64 KiB chunk
+            // of a large part would cost the download a tenth of its speed
+            // and show nothing new.
+            int percent = (int)(uint32_t)(received * 100 / expected);
+            if (g_percent.exchange(percent) != percent)
+                post_progress();
         }
     }
     if (expected && received != expected)
