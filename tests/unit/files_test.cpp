@@ -7,6 +7,8 @@
 
 #include "install/files.h"
 
+#include "disk_fixture.h"
+
 namespace {
 
 std::wstring temp_root(const wchar_t* name)
@@ -15,27 +17,6 @@ std::wstring temp_root(const wchar_t* name)
     GetTempPathW(MAX_PATH, dir);
     std::wstring root = std::wstring(dir) + L"tolvar-unit-" + name;
     return root;
-}
-
-void put_bytes(const std::wstring& path, const char* bytes, DWORD n)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    DWORD w = 0;
-    WriteFile(f, bytes, n, &w, 0);
-    CloseHandle(f);
-}
-
-std::string get_bytes(const std::wstring& path)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    if (f == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buf[4096];
-    DWORD got = 0;
-    ReadFile(f, buf, sizeof buf, &got, 0);
-    CloseHandle(f);
-    return std::string(buf, got);
 }
 
 bool is_dir(const std::wstring& path)
@@ -88,7 +69,7 @@ TEST(files, read_first_line_cuts_at_line_ends_and_127_bytes)
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.content.substr(0, 20));
-        put_bytes(file, r.content.data(), (DWORD)r.content.size());
+        put(file, r.content.data(), (DWORD)r.content.size());
         char buf[128];
         memset(buf, 'Z', sizeof buf);
         read_first_line(file.c_str(), buf);
@@ -107,10 +88,10 @@ TEST(files, write_text_replaces_the_file_without_terminator_or_newline)
     std::wstring root = temp_root(L"write");
     CreateDirectoryW(root.c_str(), 0);
     std::wstring file = root + L"\\installed.txt";
-    put_bytes(file, "a much longer old content", 25);
+    put(file, "a much longer old content", 25);
     write_text(file.c_str(), "1.4.2");
-    EXPECT_EQ(get_bytes(file), "1.4.2");
-    EXPECT_EQ(get_bytes(file + L".new"), "<missing>") << "the file beside it took its place";
+    EXPECT_EQ(get(file), "1.4.2");
+    EXPECT_EQ(get(file + L".new"), "<missing>") << "the file beside it took its place";
     write_text((root + L"\\no\\such\\folder.txt").c_str(), "x"); // skipped silently
     DeleteFileW(file.c_str());
     RemoveDirectoryW(root.c_str());

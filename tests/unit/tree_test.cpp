@@ -10,6 +10,8 @@
 #include "install/parse.h"
 #include "install/tree.h"
 
+#include "disk_fixture.h"
+
 namespace {
 
 std::wstring scratch(const wchar_t* name)
@@ -17,32 +19,6 @@ std::wstring scratch(const wchar_t* name)
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + L"tolvar-unit-tree-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
-}
-
-bool exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void put(const std::wstring& path, const char* text)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << "cannot create the fixture file";
-    DWORD w = 0;
-    WriteFile(f, text, (DWORD)strlen(text), &w, 0);
-    CloseHandle(f);
-}
-
-std::string get(const std::wstring& path)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    if (f == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char buf[4096];
-    DWORD got = 0;
-    ReadFile(f, buf, sizeof buf, &got, 0);
-    CloseHandle(f);
-    return std::string(buf, got);
 }
 
 void mkdir(const std::wstring& path)
