@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/cmdline.h"
+#include "app/start_process.h"
 #include "install/files.h"
 #include "install/text.h"
 
@@ -42,14 +43,7 @@ int launch_installed()
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(0,        // the program is the command line's first token
-                        cmd,
-                        0, 0,     // default security
-                        FALSE,    // handles not inherited
-                        0,        // no creation flags
-                        0,        // the caller's environment
-                        folder,   // working directory: the launcher's folder
-                        &si, &pi))
+    if (!start_process(cmd, 0, folder /* the launcher's folder */, &si, &pi))
         return 0;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

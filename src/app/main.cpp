@@ -6,6 +6,7 @@
 #include "app/handoff.h"
 #include "app/mode.h"
 #include "app/single_run.h"
+#include "app/start_process.h"
 #include "install/base_dir.h"
 #include "install/text.h"
 #include "install/worker.h"
@@ -53,9 +54,9 @@ static int run_shim(const wchar_t* exe)
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (CreateProcessW(0, cmd, 0, 0, FALSE, 0, 0,
-                       folder, // the folder of Tolvar.exe, not its bin folder
-                       &si, &pi)) {
+    if (start_process(cmd, 0,
+                      folder, // the folder of Tolvar.exe, not its bin folder
+                      &si, &pi)) {
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
         return 0;

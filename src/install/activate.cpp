@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "app/cmdline.h"
+#include "app/start_process.h"
 #include "install/files.h"
 #include "install/rmtree.h"
 #include "install/text.h"
@@ -105,7 +106,7 @@ static void start_game(const install_tree* tree)
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(0, cmd, 0, 0, FALSE, 0, 0, folder, &si, &pi))
+    if (!start_process(cmd, 0, folder, &si, &pi))
         fail(L"Could not start %ls.", tree->run_path);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

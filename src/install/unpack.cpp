@@ -3,6 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "app/start_process.h"
 #include "install/files.h"
 #include "install/text.h"
 #include "ui/status.h"
@@ -27,9 +28,7 @@ static int run_tar(const wchar_t* zip, const wchar_t* dest)
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(0, cmd, 0, 0, FALSE,
-                        CREATE_NO_WINDOW, // no console window flashes up
-                        0, dest, &si, &pi))
+    if (!start_process(cmd, CREATE_NO_WINDOW /* no console window flashes up */, dest, &si, &pi))
         return 0;
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 1; // a failed query counts as a failed unpack

@@ -221,16 +221,17 @@ class Rig:
         code = self.wine(os.path.join(self.bin, "spawn.exe"), *spawn_args, env=env,
                          timeout=timeout, stem="spawn")
         elapsed = time.monotonic() - started
-        if code == 200:  # spawn.exe could not start the program: say why
-            with open(self._last_base + ".err", "rb") as f:
-                raise AssertionError("could not start %s: %s" % (exe, f.read().decode(errors="replace")))
         if probe_proc:
             try:
-                probe_proc.wait(timeout=30)
+                # With no program to follow the probe would wait for its timeout.
+                probe_proc.wait(timeout=30 if code != 200 else 0)
             except subprocess.TimeoutExpired:
                 probe_proc.kill()
                 probe_proc.wait()
             probe_proc._log.close()
+        if code == 200:  # spawn.exe could not start the program: say why
+            with open(self._last_base + ".err", "rb") as f:
+                raise AssertionError("could not start %s: %s" % (exe, f.read().decode(errors="replace")))
         deadline = time.monotonic() + 10
         records = read_json_lines(record)
         while len(records) < expect_records and time.monotonic() < deadline:
