@@ -9,6 +9,8 @@
 
 #include "net/http.h"
 
+#include "disk_fixture.h"
+
 namespace {
 
 // SHA-256 of "abc" (FIPS 180-2, appendix B.1).
@@ -44,18 +46,6 @@ std::wstring temp_file(const wchar_t* name)
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + L"tolvar-unit-sinks-" + name;
-}
-
-std::string file_bytes(const std::wstring& path)
-{
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
-    if (f == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    char b[256];
-    DWORD got = 0;
-    ReadFile(f, b, sizeof b, &got, 0);
-    CloseHandle(f);
-    return std::string(b, got);
 }
 
 } // namespace
@@ -112,7 +102,7 @@ TEST(file_sink, writes_the_chunks_in_order_and_hashes_exactly_them)
     EXPECT_EQ(file_sink(&f, "ab", 2), 1);
     EXPECT_EQ(file_sink(&f, "c", 1), 1);
     CloseHandle(f.file);
-    EXPECT_EQ(file_bytes(path), "abc");
+    EXPECT_EQ(get(path), "abc");
     EXPECT_EQ(h.hex(), abc_sha256);
     DeleteFileW(path.c_str());
 }
