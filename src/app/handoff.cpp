@@ -3,10 +3,11 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include "app/cmdline.h"
-#include "app/start_process.h"
+#include "base/cmdline.h"
+#include "base/path_exists.h"
+#include "base/start_process.h"
+#include "base/text.h"
 #include "install/files.h"
-#include "install/text.h"
 
 int launch_installed()
 {
@@ -35,7 +36,7 @@ int launch_installed()
         return 0;
     if (!wformat(launcher, MAX_PATH, L"%ls\\Tolvar.exe", folder))
         return 0;
-    if (GetFileAttributesW(launcher) == INVALID_FILE_ATTRIBUTES)
+    if (!path_exists(launcher))
         return 0;
 
     wchar_t cmd[4096];

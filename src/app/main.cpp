@@ -2,13 +2,14 @@
 // the executable's own name and the command line, and carries it out.
 #include <windows.h>
 
-#include "app/cmdline.h"
 #include "app/handoff.h"
 #include "app/mode.h"
 #include "app/single_run.h"
-#include "app/start_process.h"
+#include "base/cmdline.h"
+#include "base/path_exists.h"
+#include "base/start_process.h"
+#include "base/text.h"
 #include "install/base_dir.h"
-#include "install/text.h"
 #include "install/worker.h"
 #include "ui/window.h"
 
@@ -40,7 +41,7 @@ static int run_shim(const wchar_t* exe)
     wchar_t game[MAX_PATH];
     if (!wformat(game, MAX_PATH, L"%ls\\bin\\tolvar-game.exe", folder))
         return -1;
-    if (GetFileAttributesW(game) == INVALID_FILE_ATTRIBUTES)
+    if (!path_exists(game))
         return -1;
 
     // The installed launcher learns which folder the shim stands in; the

@@ -2,7 +2,7 @@
 
 #include <stdint.h>
 
-#include "install/text.h"
+#include "base/text.h"
 
 static const wchar_t g_prop[] = L"TolvarSetupTree"; // window property: the tree's key
 static uint64_t g_key;                               // key of the claimed tree

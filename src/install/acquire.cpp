@@ -3,21 +3,17 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/path_exists.h"
+#include "base/text.h"
 #include "install/files.h"
 #include "install/path_rules.h"
 #include "install/pause.h"
 #include "install/sha256.h"
-#include "install/text.h"
 #include "install/unpack.h"
 #include "net/api_link.h"
 #include "net/http.h"
 #include "net/retry.h"
 #include "ui/status.h"
-
-static int exists(const wchar_t* path)
-{
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
-}
 
 // 1 when parts.txt of the installed version lists sha256 as one of its
 // lines, which is how it is written: a part of a list with a short or odd
@@ -159,7 +155,7 @@ void acquire_part(const install_tree* tree, const setup_list* list, int i)
     wchar_t zip[MAX_PATH];
     zip_path(tree->downloads_dir, part->sha256, zip); // fits: the tree was named for the longest
     char hex[65] = "";
-    if (!(exists(zip) && file_sha256(zip, hex) && strcmp(hex, part->sha256) == 0))
+    if (!(path_exists(zip) && file_sha256(zip, hex) && strcmp(hex, part->sha256) == 0))
         download(tree, part, i, list->count, zip);
     unpack_part(i, list->count, part, tree->staging_dir, zip);
 }

@@ -3,17 +3,29 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/cmdline.h"
-#include "app/start_process.h"
+#include "base/cmdline.h"
+#include "base/path_exists.h"
+#include "base/start_process.h"
+#include "base/text.h"
 #include "install/files.h"
 #include "install/rmtree.h"
-#include "install/text.h"
 #include "ui/status.h"
 #include "ui/window.h"
 
-static int exists(const wchar_t* path)
+// MoveFileW that tries again for up to five seconds while the source is
+// held open by someone else: a virus scanner looking at fresh files, or the
+// console host of a tar.exe that has just ended, which still has its folder
+// as working directory. Returns MoveFileW's result.
+static int move_when_free(const wchar_t* from, const wchar_t* to)
 {
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    for (int tries = 0;; tries++) {
+        if (MoveFileW(from, to))
+            return 1;
+        DWORD error = GetLastError();
+        if (tries == 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+            return 0;
+        Sleep(100);
+    }
 }
 
 void finish_build(const install_tree* tree, const setup_list* list)
@@ -23,7 +35,7 @@ void finish_build(const install_tree* tree, const setup_list* list)
     utf8_to_wide(list->run, run, MAX_PATH);
     int fits = wformat(staged_run, MAX_PATH, L"%ls\\%ls", tree->staging_dir, run);
     to_backslashes(staged_run);
-    if (!fits || !exists(staged_run))
+    if (!fits || !path_exists(staged_run))
         fail(L"Tolvar is missing after unpacking (%ls). Your antivirus may have removed it: allow the folder "
              L"%ls and run the setup again.",
              staged_run, tree->base_dir);
@@ -116,7 +128,7 @@ void activate_and_start(const install_tree* tree, const setup_list* list)
 {
     wchar_t parts[MAX_PATH];
     wformat(parts, MAX_PATH, L"%ls\\parts.txt", tree->version_dir);
-    if (!exists(parts))
+    if (!path_exists(parts))
         write_parts(tree->version_dir, list->parts, list->count);
     update_markers(tree, list->tag);
     sweep(tree, list->tag);

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <shlobj.h>
 
-#include "install/text.h"
+#include "base/text.h"
 
 int resolve_base_dir(wchar_t* out)
 {

@@ -3,16 +3,20 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/cmdline.h"
+#include "base/cmdline.h"
+#include "base/text.h"
 #include "install/pause.h"
 #include "install/tag_arg.h"
-#include "install/text.h"
 #include "net/api_link.h"
 #include "net/http.h"
+#include "net/release_link.h"
 #include "net/retry.h"
 #include "ui/status.h"
 
-#define SEARCHING L"Looking for the latest Tolvar..."
+const wchar_t searching[] = L"Looking for the latest Tolvar...";
+
+// The game's repository on the web host.
+static const char repo[] = "brannix/ProjectTolvar";
 
 const char* manifest_url()
 {
@@ -23,9 +27,9 @@ const char* manifest_url()
     if (from_env && from_env[0])
         format(u, sizeof u, "%s", from_env);
     else if (tag[0])
-        format(u, sizeof u, "https://github.com/brannix/ProjectTolvar/releases/download/%s/tolvar-setup.txt", tag);
+        format(u, sizeof u, "%s%s/releases/download/%s/tolvar-setup.txt", pre, repo, tag);
     else
-        format(u, sizeof u, "https://github.com/brannix/ProjectTolvar/releases/latest/download/tolvar-setup.txt");
+        format(u, sizeof u, "%s%s/releases/latest/download/tolvar-setup.txt", pre, repo);
     return u;
 }
 
@@ -70,8 +74,8 @@ static attempt_result attempt(mem_buf* list)
 [[noreturn]] static void give_up()
 {
     if (g_http_status == 404)
-        fail(L"Tolvar has no release to install from yet. Its releases page says when one is out: "
-             L"https://github.com/brannix/ProjectTolvar/releases");
+        fail(L"Tolvar has no release to install from yet. Its releases page says when one is out: %hs%hs/releases",
+             pre, repo);
     if (g_http_status == 0)
         fail(L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.");
     fail(L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over "
@@ -88,6 +92,6 @@ void fetch_setup_list(mem_buf* list)
             give_up();
         status(L"GitHub didn't answer (%lu). Trying again in %d s...", (unsigned long)g_http_status, waits[k]);
         pause_seconds(waits[k]);
-        status(SEARCHING);
+        status(searching);
     }
 }

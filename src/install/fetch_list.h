@@ -1,6 +1,9 @@
 #pragma once
 #include "net/mem_sink.h"
 
+// The status line while the setup list is being fetched.
+extern const wchar_t searching[];
+
 // The setup-list URL: TOLVAR_SETUP_LIST when set and not empty (byte for
 // byte, cut to 1023 bytes), else the release pinned with "--tag ", else the
 // latest release. Returns its static 1024-byte buffer, written anew by every

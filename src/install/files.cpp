@@ -4,7 +4,7 @@
 #include <wchar.h>
 #include <windows.h>
 
-#include "install/text.h"
+#include "base/text.h"
 
 void make_dirs(const wchar_t* path)
 {
@@ -62,17 +62,5 @@ void to_backslashes(wchar_t* s)
     for (; *s; s++) {
         if (*s == L'/')
             *s = L'\\';
-    }
-}
-
-int move_when_free(const wchar_t* from, const wchar_t* to)
-{
-    for (int tries = 0;; tries++) {
-        if (MoveFileW(from, to))
-            return 1;
-        DWORD error = GetLastError();
-        if (tries == 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
-            return 0;
-        Sleep(100);
     }
 }

@@ -19,9 +19,3 @@ void write_text(const wchar_t* path, const char* text);
 
 // Turns every '/' of s into '\', in place.
 void to_backslashes(wchar_t* s);
-
-// MoveFileW that tries again for up to five seconds while the source is
-// held open by someone else: a virus scanner looking at fresh files, or the
-// console host of a tar.exe that has just ended, which still has its folder
-// as working directory. Returns MoveFileW's result.
-int move_when_free(const wchar_t* from, const wchar_t* to);

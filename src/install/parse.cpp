@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/cmdline.h"
+#include "base/cmdline.h"
+#include "base/text.h"
 #include "install/tag_arg.h"
-#include "install/text.h"
 #include "ui/status.h"
 
 int check_setup_list(char* text, const wchar_t* cmdline, setup_list* out, wchar_t* message)

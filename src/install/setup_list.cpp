@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "base/strings.h"
 #include "install/path_rules.h"
 
 // The words of a line are read the way the C library's "%Ns" and "%llu"
@@ -108,11 +109,6 @@ static int scan_part(const char* p, part_entry* e)
     if (!scan_word(&p, e->url, 1023))
         return 5;
     return 6;
-}
-
-static bool starts_with(const char* s, const char* prefix)
-{
-    return strncmp(s, prefix, strlen(prefix)) == 0;
 }
 
 // The list comes from the network: none of its names may reach outside

@@ -1,7 +1,14 @@
 #pragma once
 // The setup list "tolvar-setup.txt" that every release publishes, read into
-// fixed records. Nothing here touches Windows: the wrapper that reports
-// failures to the user lives with the worker.
+// fixed records. Nothing here touches Windows: the layers above it, in
+// parse.h, turn a result into the user's message and end the run with it.
+//
+// Three layers, from the text to the run:
+//   read_setup_list   text -> records and a list_result (pure, no messages)
+//   check_setup_list  the same against the command line's pinned tag, with
+//                     the user's message for a refusal (parse.h)
+//   parse_setup_list  check_setup_list on g_cmdline that ends the run in
+//                     fail() on a refusal (parse.h, worker thread)
 
 #include <stdint.h>
 
@@ -24,8 +31,8 @@ struct setup_list {
 
 enum list_result { list_ok, list_unreadable, list_other_tag };
 
-// Reads the zero-terminated list text into *out, cutting its lines apart in
-// place. pinned_tag is the tag from the command line (null or empty = none,
+// The pure layer. Reads the zero-terminated list text into *out, cutting its
+// lines apart in place. pinned_tag is the tag from the command line (null or empty = none,
 // at most 127 bytes). Returns list_ok; list_unreadable when tag, run or every
 // complete part line is missing, or when a value would lead outside its
 // folder; list_other_tag when a pinned tag differs from out->tag (which then

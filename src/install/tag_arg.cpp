@@ -6,14 +6,14 @@ static bool is_tag_char(wchar_t c)
            c == L'-' || c == L'.' || c == L'_';
 }
 
-int tag_arg(const wchar_t* cmdline, char out[128])
+void tag_arg(const wchar_t* cmdline, char out[128])
 {
     out[0] = 0;
     if (!cmdline)
-        return 0;
+        return;
     const wchar_t* p = wcsstr(cmdline, L"--tag ");
     if (!p)
-        return 0;
+        return;
     p += 6;
     // Quotes around the value, and extra spaces before it, are common in
     // shortcuts and scripts.
@@ -25,10 +25,9 @@ int tag_arg(const wchar_t* cmdline, char out[128])
         // such a value pins nothing rather than something unexpected.
         if (!is_tag_char(*p)) {
             out[0] = 0;
-            return 0;
+            return;
         }
         out[n++] = (char)*p;
     }
     out[n] = 0;
-    return n > 0;
 }

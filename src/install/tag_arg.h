@@ -6,6 +6,5 @@
 // Writes the tag that follows the first "--tag " of the zero-terminated
 // cmdline (null = none) into out (128 bytes): at most 127 ASCII letters,
 // digits, '-', '.' or '_', zero-terminated; empty when there is no such
-// flag or the value holds any other character. Returns 1 when a tag is
-// pinned, 0 when out is empty.
-int tag_arg(const wchar_t* cmdline, char out[128]);
+// flag or the value holds any other character.
+void tag_arg(const wchar_t* cmdline, char out[128]);

@@ -4,10 +4,11 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "base/path_exists.h"
+#include "base/text.h"
 #include "install/files.h"
 #include "install/part_rules.h"
 #include "install/rmtree.h"
-#include "install/text.h"
 
 // A digest has 64 hex digits; the cache's longest name adds ".zip.part".
 static const int longest_cache_name = 1 + 64 + 9;
@@ -113,19 +114,14 @@ void write_parts(const wchar_t* version_dir, const part_entry* parts, int count)
     CloseHandle(file);
 }
 
-static bool exists(const wchar_t* path)
-{
-    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
-}
-
 int needs_build(const install_tree* tree, int repair)
 {
     if (repair)
         return 1;
     wchar_t mark[MAX_PATH];
-    if (!wformat(mark, MAX_PATH, L"%ls\\installed.txt", tree->version_dir) || !exists(mark))
+    if (!wformat(mark, MAX_PATH, L"%ls\\installed.txt", tree->version_dir) || !path_exists(mark))
         return 1;
-    return !exists(tree->run_path);
+    return !path_exists(tree->run_path);
 }
 
 void prepare_build(const install_tree* tree)

@@ -3,9 +3,9 @@
 #include <string.h>
 #include <windows.h>
 
-#include "app/start_process.h"
+#include "base/start_process.h"
+#include "base/text.h"
 #include "install/files.h"
-#include "install/text.h"
 #include "ui/status.h"
 
 #define UNPACK_FAILED L"Unpacking part %d of %d failed (Windows' tar.exe). Is there enough free space on C:?"

@@ -4,7 +4,8 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/cmdline.h"
+#include "base/cmdline.h"
+#include "base/text.h"
 #include "install/acquire.h"
 #include "install/activate.h"
 #include "install/base_dir.h"
@@ -12,7 +13,6 @@
 #include "install/files.h"
 #include "install/parse.h"
 #include "install/tree.h"
-#include "install/text.h"
 #include "ui/status.h"
 
 // Cuts the first "--repair" out of the command line, so that the game does
@@ -42,7 +42,7 @@ DWORD WINAPI work(void*)
              base_dir);
     make_dirs(tree.downloads_dir);
 
-    status(L"Looking for the latest Tolvar...");
+    status(searching);
     mem_buf text = {};
     fetch_setup_list(&text);
     static setup_list list; // the parsed setup list

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/text.h"
+#include "base/text.h"
 #include "net/http.h"
 #include "net/release_link.h"
 
@@ -12,12 +12,11 @@ int api_link_for(const char* link, char out[1024])
     char repo[256];
     char tag[256];
     char file[260];
-    if (!split_release_link(link, repo, tag, file))
+    int latest = 0;
+    if (!split_release_link(link, repo, tag, file, &latest))
         return 0;
     // The tag form with an empty tag still names a tag: it must not become
     // a query for the newest release, which would pick another release's file.
-    static const char latest_form[] = "/releases/latest/download/";
-    int latest = strncmp(link + strlen(pre) + strlen(repo), latest_form, strlen(latest_form)) == 0;
     return api_asset_url(repo, latest ? 0 : tag, file, out);
 }
 

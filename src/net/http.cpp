@@ -4,7 +4,7 @@
 #include <wchar.h>
 #include <winhttp.h>
 
-#include "install/text.h"
+#include "base/text.h"
 #include "ui/status.h"
 
 uint32_t g_http_status; // status of the latest answered request

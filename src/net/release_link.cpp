@@ -2,10 +2,14 @@
 
 #include <string.h>
 
-static bool starts_with(const char* s, const char* prefix)
-{
-    return strncmp(s, prefix, strlen(prefix)) == 0;
-}
+#include "base/strings.h"
+
+#define WEB_HOST "github.com"
+#define API_HOST "api.github.com"
+const char web_host[] = WEB_HOST;
+const char api_host[] = API_HOST;
+const char pre[] = "https://" WEB_HOST "/";
+const char api_prefix[] = "https://" API_HOST "/";
 
 // Copies len bytes and a terminator into out of the given size; 0 when they
 // do not fit.
@@ -18,7 +22,7 @@ static int copy_piece(const char* from, size_t len, char* out, size_t size)
     return 1;
 }
 
-int split_release_link(const char* link, char repo[256], char tag[256], char file[260])
+int split_release_link(const char* link, char repo[256], char tag[256], char file[260], int* latest)
 {
     repo[0] = 0;
     tag[0] = 0;
@@ -36,7 +40,8 @@ int split_release_link(const char* link, char repo[256], char tag[256], char fil
     static const char latest_form[] = "/releases/latest/download/";
     static const char tag_form[] = "/releases/download/";
     const char* name;
-    if (starts_with(repo_end, latest_form)) {
+    int latest_shape = starts_with(repo_end, latest_form);
+    if (latest_shape) {
         name = repo_end + strlen(latest_form);
     } else if (starts_with(repo_end, tag_form)) {
         const char* tag_start = repo_end + strlen(tag_form);
@@ -50,9 +55,11 @@ int split_release_link(const char* link, char repo[256], char tag[256], char fil
 
     // A query or fragment on the link, or a deeper path, names no asset.
     size_t name_len = strlen(name);
-    if (name_len == 0 || strpbrk(name, "/?#"))
+    if (name_len == 0 || strpbrk(name, "/?#") || !copy_piece(name, name_len, file, 260))
         return 0;
-    return copy_piece(name, name_len, file, 260);
+    if (latest)
+        *latest = latest_shape;
+    return 1;
 }
 
 // Appends text to out (size bytes) at *used, cutting what does not fit; 0

@@ -5,20 +5,25 @@
 
 #include <stdint.h>
 
-const char web_host[] = "github.com";
-const char api_host[] = "api.github.com";
-// Every download link that can be turned into an API asset URL begins with this.
-const char pre[] = "https://github.com/";
-// Every API URL begins with this.
-const char api_prefix[] = "https://api.github.com/";
+// The release download host (the web host) and the REST API host, each
+// written once, in release_link.cpp.
+extern const char web_host[];
+extern const char api_host[];
+// "https://" + web_host + "/": every download link that can be turned into an
+// API asset URL begins with this.
+extern const char pre[];
+// "https://" + api_host + "/": every API URL begins with this.
+extern const char api_prefix[];
 
 // Splits a zero-terminated release download link of the form
 // pre + "owner/repo/releases/latest/download/<file>" or
 // pre + "owner/repo/releases/download/<tag>/<file>" into repo ("owner/repo",
 // 256 bytes), tag (256 bytes, empty for the latest form) and file (260 bytes,
-// not empty, no '/', '?' or '#'). Returns 1, or 0 for any other shape or an
-// over-long piece (the buffers may then hold partial copies).
-int split_release_link(const char* link, char repo[256], char tag[256], char file[260]);
+// not empty, no '/', '?' or '#'), and sets *latest (when latest is not null)
+// to 1 for the latest form, 0 for the tag form, whose tag may be empty.
+// Returns 1, or 0 for any other shape or an over-long piece (the buffers may
+// then hold partial copies, *latest is untouched).
+int split_release_link(const char* link, char repo[256], char tag[256], char file[260], int* latest);
 
 // Writes the release query URL for repo ("owner/repo") and tag (null or empty
 // = the latest release) into out (1024 bytes, zero-terminated). Returns 1,

@@ -4,7 +4,7 @@
 #include <wchar.h>
 #include <windows.h>
 
-#include "install/text.h"
+#include "base/text.h"
 #include "ui/window.h"
 
 std::atomic<int> g_percent(-1); // bar position, negative for the marquee

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <atomic>
 
 // The one-way channel from the worker to the progress window. The worker
@@ -6,8 +8,8 @@
 
 // Private window messages; they carry nothing (posters pass 0 and 0).
 enum {
-    WM_APP_STATUS = 0x8000 + 1, // status text or percent changed
-    WM_APP_CLOSE = 0x8000 + 2,  // close the window
+    WM_APP_STATUS = WM_APP + 1, // status text or percent changed
+    WM_APP_CLOSE = WM_APP + 2,  // close the window
 };
 
 // Progress: negative = no percentage, the bar runs a marquee; 0 and above is

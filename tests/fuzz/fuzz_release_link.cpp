@@ -46,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memset(tag, 0xAA, 256);
     memset(file, 0xAA, 260);
 
-    int split = split_release_link(link, repo, tag, file);
+    int latest = -1;
+    int split = split_release_link(link, repo, tag, file, &latest);
     must(split == 0 || split == 1);
+    must(split ? (latest == 0 || latest == 1) : latest == -1);
     if (split) {
         must(terminated(repo, 256));
         must(terminated(tag, 256));
@@ -61,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         must(slash && !strchr(slash + 1, '/'));
         must(!strchr(tag, '/'));
         // The pieces put back together give the link again.
-        std::string latest = std::string(pre) + repo + "/releases/latest/download/" + file;
+        std::string latest_link = std::string(pre) + repo + "/releases/latest/download/" + file;
         std::string tagged = std::string(pre) + repo + "/releases/download/" + tag + "/" + file;
-        must((tag[0] == 0 && latest == link) || tagged == link);
+        must(latest ? (tag[0] == 0 && latest_link == link) : tagged == link);
 
         // Pieces within their buffers always fit the query.
         must(release_query_url(repo, tag, query) == 1);

@@ -63,12 +63,17 @@ TEST(release_link, split_download_links)
     for (const row& r : rows) {
         SCOPED_TRACE(r.link);
         char repo[256], tag[256], file[260];
-        int ok = split_release_link(r.link.c_str(), repo, tag, file);
+        int latest = -1;
+        int ok = split_release_link(r.link.c_str(), repo, tag, file, &latest);
         EXPECT_EQ(r.ok, ok != 0);
         if (r.ok && ok) {
             EXPECT_EQ(r.repo, repo);
             EXPECT_EQ(r.tag, tag);
             EXPECT_EQ(r.file, file);
+            // Only the link's shape tells the latest form from an empty tag.
+            EXPECT_EQ(r.link.find("/releases/latest/download/") != std::string::npos, latest == 1);
+        } else {
+            EXPECT_EQ(-1, latest);
         }
     }
 }

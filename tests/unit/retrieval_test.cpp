@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "app/cmdline.h"
+#include "base/cmdline.h"
 #include "install/fetch_list.h"
 #include "loop_fakes.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/start_process.h"
+#include "base/start_process.h"
 
 namespace {
 

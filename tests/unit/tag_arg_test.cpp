@@ -50,15 +50,14 @@ TEST(tag_arg, pinned_tag_from_command_line)
         SCOPED_TRACE(r.cmdline);
         char out[128];
         memset(out, 'x', sizeof out);
-        int pinned = tag_arg(r.cmdline.c_str(), out);
+        tag_arg(r.cmdline.c_str(), out);
         EXPECT_STREQ(r.tag.c_str(), out);
-        EXPECT_EQ(!r.tag.empty(), pinned != 0);
     }
 }
 
 TEST(tag_arg, null_command_line_pins_nothing)
 {
     char out[128] = "stale";
-    EXPECT_EQ(0, tag_arg(nullptr, out));
+    tag_arg(nullptr, out);
     EXPECT_STREQ("", out);
 }

@@ -1,4 +1,4 @@
-#include "app/start_process.h"
+#include "base/start_process.h"
 
 create_process_fn g_create_process = CreateProcessW;
 

@@ -1,3 +1,3 @@
-#include "app/cmdline.h"
+#include "base/cmdline.h"
 
 wchar_t g_cmdline[2048]; // the user's arguments, see cmdline.h

@@ -1,4 +1,4 @@
-#include "install/text.h"
+#include "base/text.h"
 
 #include <stdio.h>
 #include <windows.h>
