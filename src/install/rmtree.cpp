@@ -4,16 +4,46 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include "base/strings.h"
+
 // The walk runs on "\\?\" paths in one buffer that grows by "\name" on the
 // way down and is cut back on the way up, so an unpacked tree deeper than
 // MAX_PATH is removed like any other. The open listings form an explicit
 // stack instead of recursion: a deep tree costs no thread stack.
+//
+// How one entry is removed is apart from the walk, below it: links and the
+// handle checks are where Windows and Wine differ.
 
 namespace {
 
-const int long_path = 32768;             // wide characters of a "\\?\" path, terminator included
-const int max_levels = long_path / 2;    // every level adds at least "\x"
+const int long_path = 32768;          // wide characters of a "\\?\" path, terminator included
+const int max_levels = long_path / 2; // every level adds at least "\x"
 const int not_asked = -2;
+
+// FILE_NAME_INFO with room for the longest name.
+struct name_info {
+    DWORD bytes;
+    wchar_t name[long_path];
+};
+
+struct rm_walk {
+    wchar_t path[long_path];      // the folder being listed, or the entry being handled
+    int len;                      // characters in path
+    HANDLE levels[max_levels];    // open listings, outermost first
+    int depth;                    // listings open
+    bool pending;                 // found holds the innermost listing's next entry
+    WIN32_FIND_DATAW found;
+    wchar_t pattern[long_path];   // "<folder>\*" for FindFirstFileW
+    wchar_t folder[long_path];    // the innermost folder, for opening it
+    name_info folder_name;        // name the system gives the innermost folder
+    int folder_name_len;          // its characters; not_asked, or -1 when the system gave none
+    name_info entry_name;         // name the system gives an opened entry
+    wchar_t full[long_path];      // the folder handed in, made absolute
+};
+
+const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ---- Removing one entry ---------------------------------------------------
 
 // FileDispositionInfoEx and its flags, from Windows 10 on; older systems
 // refuse the class and the classic disposition is used.
@@ -24,67 +54,6 @@ const DWORD disposition_ignore_readonly = 0x10;
 struct disposition_ex {
     DWORD flags;
 };
-
-// FILE_NAME_INFO with room for the longest name.
-struct name_info {
-    DWORD bytes;
-    wchar_t name[long_path];
-};
-
-struct rm_walk {
-    wchar_t path[long_path];         // the entry being handled
-    int len;                         // characters in path
-    HANDLE levels[max_levels];       // open listings, outermost first
-    int depth;                       // listings open
-    bool pending;                    // found holds the innermost listing's next entry
-    WIN32_FIND_DATAW found;
-    name_info folder_name;           // name the system gives the innermost folder
-    int folder_name_len;             // its characters; not_asked, or -1 when the system gave none
-    name_info entry_name;            // name the system gives an opened entry
-};
-
-const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool is_dot_entry(const wchar_t* name)
-{
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
-bool starts_with(const wchar_t* s, const wchar_t* prefix)
-{
-    return wcsncmp(s, prefix, wcslen(prefix)) == 0;
-}
-
-// The "\\?\" form of folder in w->path, made absolute the way every other
-// file call would see it. 0 when it does not fit.
-int long_form(const wchar_t* folder, rm_walk* w)
-{
-    wchar_t* full = w->entry_name.name;
-    DWORD n = GetFullPathNameW(folder, long_path, full, 0);
-    if (n == 0 || n >= (DWORD)long_path)
-        return 0;
-    const wchar_t* prefix = L"\\\\?\\";
-    const wchar_t* rest = full;
-    if (starts_with(full, L"\\\\?\\") || starts_with(full, L"\\\\.\\")) {
-        prefix = L"";
-    } else if (starts_with(full, L"\\\\")) {
-        prefix = L"\\\\?\\UNC\\";
-        rest = full + 2;
-    }
-    size_t prefix_len = wcslen(prefix);
-    size_t rest_len = wcslen(rest);
-    if (prefix_len + rest_len >= (size_t)long_path)
-        return 0;
-    memcpy(w->path, prefix, prefix_len * sizeof(wchar_t));
-    memcpy(w->path + prefix_len, rest, (rest_len + 1) * sizeof(wchar_t));
-    w->len = (int)(prefix_len + rest_len);
-    // "\\?\" paths are taken literally: a trailing backslash would double
-    // up in front of every name.
-    while (w->len > 1 && w->path[w->len - 1] == L'\\' && w->path[w->len - 2] != L':')
-        w->path[--w->len] = 0;
-    // What is left with a backslash at its end is a drive root: never emptied.
-    return w->path[w->len - 1] != L'\\';
-}
 
 // Deletion through an open handle, so that what was checked is what goes.
 // POSIX semantics take the name away at once, even while a scanner still
@@ -140,25 +109,31 @@ bool same_name(const wchar_t* a, const wchar_t* b, int len)
     return len == 0 || CompareStringOrdinal(a, len, b, len, TRUE) == CSTR_EQUAL;
 }
 
-// 1 when the open handle h is the entry name of the innermost folder itself
-// and not a file that a link leads to: the system's name for the handle must
-// be its name for the folder, a backslash and the entry's name. Both names
-// come from the same query, so 8.3 names and links above the tree cancel
-// out. When no name can be had, nothing is deleted.
-int is_the_entry(rm_walk* w, HANDLE h, int folder_len, const wchar_t* name)
+// The system's name for the innermost folder, asked once per folder and only
+// when a file in it is to go.
+int innermost_folder_name(rm_walk* w)
 {
-    if (w->folder_name_len == not_asked) {
-        w->folder_name_len = -1;
-        w->path[folder_len] = 0;
-        HANDLE folder = CreateFileW(w->path, FILE_READ_ATTRIBUTES, share_all, 0, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, 0);
-        w->path[folder_len] = L'\\';
-        if (folder != INVALID_HANDLE_VALUE) {
-            w->folder_name_len = name_of(folder, &w->folder_name);
-            CloseHandle(folder);
-        }
+    if (w->folder_name_len != not_asked)
+        return w->folder_name_len;
+    w->folder_name_len = -1;
+    HANDLE folder = CreateFileW(w->folder, FILE_READ_ATTRIBUTES, share_all, 0, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, 0);
+    if (folder != INVALID_HANDLE_VALUE) {
+        w->folder_name_len = name_of(folder, &w->folder_name);
+        CloseHandle(folder);
     }
-    int f = w->folder_name_len;
+    return w->folder_name_len;
+}
+
+// 1 when the open handle h is the entry name of the innermost folder itself
+// and not a file that a link leads to (Wine shows a Unix symlink to a file as
+// a plain file, and opening it opens the target): the system's name for the
+// handle must be its name for the folder, a backslash and the entry's name.
+// Both names come from the same query, so 8.3 names and links above the tree
+// cancel out. When no name can be had, nothing is deleted.
+int is_the_entry(rm_walk* w, HANDLE h, const wchar_t* name)
+{
+    int f = innermost_folder_name(w);
     if (f < 0)
         return 0;
     int entry_len = name_of(h, &w->entry_name);
@@ -169,38 +144,52 @@ int is_the_entry(rm_walk* w, HANDLE h, int folder_len, const wchar_t* name)
 }
 
 // Removes the file at w->path, named name in the innermost folder.
-void remove_file(rm_walk* w, int folder_len, const wchar_t* name, DWORD attrs)
+void remove_file(rm_walk* w, const wchar_t* name, DWORD attrs)
 {
     HANDLE h = CreateFileW(w->path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, 0, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT, 0);
     if (h == INVALID_HANDLE_VALUE)
         return;
-    if (is_the_entry(w, h, folder_len, name))
+    if (is_the_entry(w, h, name))
         delete_through(h, attrs);
     CloseHandle(h);
 }
 
-// Opens the listing of the real folder at w->path as the innermost level.
-// 0 when it cannot be listed; the folder is then only tried as empty.
-int enter_folder(rm_walk* w, DWORD attrs)
+// ---- The walk -------------------------------------------------------------
+
+bool is_dot_entry(const wchar_t* name)
 {
-    // Windows keeps a read-only folder; Wine even refuses to empty one.
-    if (attrs & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(w->path, FILE_ATTRIBUTE_NORMAL);
-    HANDLE find = INVALID_HANDLE_VALUE;
-    if (w->depth < max_levels && w->len + 2 < long_path) {
-        wcscpy(w->path + w->len, L"\\*");
-        find = FindFirstFileW(w->path, &w->found);
-        w->path[w->len] = 0;
-    }
-    if (find == INVALID_HANDLE_VALUE) {
-        RemoveDirectoryW(w->path);
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+// The "\\?\" form of folder in w->path, made absolute the way every other
+// file call would see it. 0 when it does not fit.
+int long_form(const wchar_t* folder, rm_walk* w)
+{
+    DWORD n = GetFullPathNameW(folder, long_path, w->full, 0);
+    if (n == 0 || n >= (DWORD)long_path)
         return 0;
+    const wchar_t* prefix = L"\\\\?\\";
+    const wchar_t* rest = w->full;
+    if (wstarts_with(w->full, L"\\\\?\\") || wstarts_with(w->full, L"\\\\.\\")) {
+        prefix = L"";
+    } else if (wstarts_with(w->full, L"\\\\")) {
+        prefix = L"\\\\?\\UNC\\";
+        rest = w->full + 2;
     }
-    w->levels[w->depth++] = find;
-    w->pending = true;
-    w->folder_name_len = not_asked;
-    return 1;
+    size_t prefix_len = wcslen(prefix);
+    size_t rest_len = wcslen(rest);
+    if (prefix_len + rest_len >= (size_t)long_path)
+        return 0;
+    memcpy(w->path, prefix, prefix_len * sizeof(wchar_t));
+    memcpy(w->path + prefix_len, rest, (rest_len + 1) * sizeof(wchar_t));
+    w->len = (int)(prefix_len + rest_len);
+    // "\\?\" paths are taken literally: a trailing backslash would double
+    // up in front of every name.
+    while (w->len > 1 && w->path[w->len - 1] == L'\\' && w->path[w->len - 2] != L':')
+        w->path[--w->len] = 0;
+    // What is left with a backslash at its end is a drive root: never emptied.
+    return w->path[w->len - 1] != L'\\';
 }
 
 void cut_to(rm_walk* w, int len)
@@ -218,8 +207,43 @@ void cut_to_parent(rm_walk* w)
     cut_to(w, len > 0 ? len - 1 : 0);
 }
 
+// Appends "\name" to w->path; 0 when the entry's path would not fit whole.
+int step_into(rm_walk* w, const wchar_t* name)
+{
+    int name_len = (int)wcslen(name);
+    if (w->len + 1 + name_len >= long_path)
+        return 0;
+    w->path[w->len] = L'\\';
+    memcpy(w->path + w->len + 1, name, (name_len + 1) * sizeof(wchar_t));
+    w->len += 1 + name_len;
+    return 1;
+}
+
+// Makes the real folder at w->path the innermost level of the walk. 0 when
+// it cannot be listed; it is then only tried as an empty folder.
+int enter_folder(rm_walk* w, DWORD attrs)
+{
+    // Windows keeps a read-only folder; Wine even refuses to empty one.
+    if (attrs & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(w->path, FILE_ATTRIBUTE_NORMAL);
+    HANDLE find = INVALID_HANDLE_VALUE;
+    if (w->depth < max_levels && w->len + 2 < long_path) {
+        memcpy(w->pattern, w->path, w->len * sizeof(wchar_t));
+        wcscpy(w->pattern + w->len, L"\\*");
+        find = FindFirstFileW(w->pattern, &w->found);
+    }
+    if (find == INVALID_HANDLE_VALUE) {
+        RemoveDirectoryW(w->path);
+        return 0;
+    }
+    w->levels[w->depth++] = find;
+    w->pending = true;
+    return 1;
+}
+
 // Handles the entry in w->found of the innermost folder, whose path w->path
-// holds.
+// holds: a real folder becomes the innermost level, anything else is removed
+// on the spot.
 void remove_entry(rm_walk* w)
 {
     const wchar_t* name = w->found.cFileName;
@@ -227,24 +251,26 @@ void remove_entry(rm_walk* w)
     if (is_dot_entry(name))
         return;
     int folder_len = w->len;
-    int name_len = (int)wcslen(name);
-    if (folder_len + 1 + name_len >= long_path)
+    if (!step_into(w, name))
         return; // too deep to be named whole: it stays
-    w->path[folder_len] = L'\\';
-    memcpy(w->path + folder_len + 1, name, (name_len + 1) * sizeof(wchar_t));
-    w->len = folder_len + 1 + name_len;
 
     bool folder = (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool link = (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (folder && !link) {
-        if (enter_folder(w, attrs))
-            return; // the walk goes on inside it and cuts the path back when done
-    } else if (folder) {
+    if (folder && !link && enter_folder(w, attrs))
+        return; // the walk goes on inside it and comes back here when it is empty
+    if (folder && link)
         remove_link(w->path);
-    } else {
-        remove_file(w, folder_len, name, attrs);
-    }
+    else if (!folder)
+        remove_file(w, name, attrs);
     cut_to(w, folder_len);
+}
+
+// The innermost folder's path, for the name check of its files; asked for
+// again whenever the walk enters or leaves a folder.
+void note_innermost(rm_walk* w)
+{
+    memcpy(w->folder, w->path, (w->len + 1) * sizeof(wchar_t));
+    w->folder_name_len = not_asked;
 }
 
 } // namespace
@@ -263,16 +289,22 @@ void rmtree(const wchar_t* folder)
     }
 
     w.depth = 0;
-    enter_folder(&w, attrs);
+    if (enter_folder(&w, attrs))
+        note_innermost(&w);
     while (w.depth > 0) {
-        if (!w.pending && !FindNextFileW(w.levels[w.depth - 1], &w.found)) {
+        if (w.pending) {
+            w.pending = false;
+        } else if (!FindNextFileW(w.levels[w.depth - 1], &w.found)) {
+            // The innermost folder is empty now, as far as it can be emptied.
             FindClose(w.levels[--w.depth]);
             RemoveDirectoryW(w.path);
             cut_to_parent(&w);
-            w.folder_name_len = not_asked;
+            note_innermost(&w);
             continue;
         }
-        w.pending = false;
+        int depth = w.depth;
         remove_entry(&w);
+        if (w.depth > depth)
+            note_innermost(&w);
     }
 }
