@@ -3,11 +3,14 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/folder_name.h"
 #include "base/path_exists.h"
 #include "base/text.h"
 #include "install/files.h"
+#include "install/link_tree.h"
 #include "install/path_rules.h"
 #include "install/pause.h"
+#include "install/rmtree.h"
 #include "install/sha256.h"
 #include "install/unpack.h"
 #include "net/api_link.h"
@@ -39,9 +42,13 @@ static int listed_in(const wchar_t* parts_txt, const char* sha256)
     return 0;
 }
 
-// Moves the part's folder over from the installed version when that version
-// is another one and holds the part unchanged. 1 when it was moved.
-static int reuse(const install_tree* tree, const setup_list* list, int i)
+// The installed version's folder of part i and its place in the staging
+// folder, when the part can be carried over from there: the part has a part
+// folder, current.txt names another version (a rebuild of the installed
+// version itself never takes from it), and that version's parts.txt lists
+// the part's digest. Whether the folders exist is the caller's question.
+static int carried_folders(const install_tree* tree, const setup_list* list, int i, wchar_t* old_folder,
+                           wchar_t* new_folder)
 {
     const part_entry* part = &list->parts[i];
     wchar_t folder[MAX_PATH];
@@ -51,34 +58,61 @@ static int reuse(const install_tree* tree, const setup_list* list, int i)
     char installed[128];
     wformat(current, MAX_PATH, L"%ls\\current.txt", tree->versions_dir);
     read_first_line(current, installed);
-    // A rebuild of the installed version itself never takes from it.
-    if (!installed[0] || strcmp(installed, list->tag) == 0 || !tag_is_safe(installed))
-        return 0;
     wchar_t tag[128];
+    if (!installed[0] || !tag_is_safe(installed) || !utf8_to_wide(installed, tag, 128) ||
+        same_folder_name(tag, tree->tag))
+        return 0;
     wchar_t parts_txt[MAX_PATH];
-    wchar_t old_folder[MAX_PATH];
-    wchar_t new_folder[MAX_PATH];
-    if (!utf8_to_wide(installed, tag, 128) ||
-        !wformat(parts_txt, MAX_PATH, L"%ls\\%ls\\parts.txt", tree->versions_dir, tag) ||
+    if (!wformat(parts_txt, MAX_PATH, L"%ls\\%ls\\parts.txt", tree->versions_dir, tag) ||
         !wformat(old_folder, MAX_PATH, L"%ls\\%ls\\%ls", tree->versions_dir, tag, folder) ||
         !wformat(new_folder, MAX_PATH, L"%ls\\%ls", tree->staging_dir, folder))
         return 0;
-    if (!listed_in(parts_txt, part->sha256))
-        return 0;
-    // Only a real folder is carried over: moving a link would move whatever
-    // it points to into the new version.
-    DWORD attributes = GetFileAttributesW(old_folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return listed_in(parts_txt, part->sha256);
+}
+
+// Only a real folder is carried over or given back: moving a link would
+// move whatever it points to.
+static int is_real_folder(const wchar_t* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Carries the part's folder over from the installed version when that
+// version is another one and holds the part unchanged. The files get a
+// second name in the staging folder (hard links), so the installed version
+// stays whole whatever stops the update; only on a volume that keeps no
+// hard links is the folder moved instead. 1 when the part is in place.
+static int reuse(const install_tree* tree, const setup_list* list, int i)
+{
+    wchar_t old_folder[MAX_PATH];
+    wchar_t new_folder[MAX_PATH];
+    if (!carried_folders(tree, list, i, old_folder, new_folder) || !is_real_folder(old_folder))
         return 0;
     wchar_t parent[MAX_PATH];
     wcscpy(parent, new_folder);
     *wcsrchr(parent, L'\\') = 0;
     make_dirs(parent);
-    if (!MoveFileW(old_folder, new_folder))
-        return 0;
+    link_result linked = link_tree(old_folder, new_folder);
+    if (linked != link_done) {
+        rmtree(new_folder);
+        if (linked == link_failed || !MoveFileW(old_folder, new_folder))
+            return 0;
+    }
     status(L"Part %d of %d unchanged: kept from the installed version", i + 1, list->count);
     return 1;
+}
+
+void take_back_moved_parts(const install_tree* tree, const setup_list* list)
+{
+    for (int i = 0; i < list->count; i++) {
+        wchar_t old_folder[MAX_PATH];
+        wchar_t new_folder[MAX_PATH];
+        if (carried_folders(tree, list, i, old_folder, new_folder) && !path_exists(old_folder) &&
+            is_real_folder(new_folder))
+            MoveFileW(new_folder, old_folder);
+    }
 }
 
 // Downloads the part into the cache as zip, verified. Ends in fail() when
@@ -143,8 +177,11 @@ static void download(const install_tree* tree, const part_entry* part, int i, in
         DeleteFileW(temp);
         fail(L"Part %d of %d did not download correctly (its checksum differs). Try again.", i + 1, n);
     }
-    // In one step, so that a kill never loses the verified download.
-    MoveFileExW(temp, zip, MOVEFILE_REPLACE_EXISTING);
+    // In one step, so that a kill never loses the verified download. A stale
+    // zip of that name that cannot be replaced (a scanner holding it) must
+    // not be unpacked in its place: it has just failed its checksum.
+    if (!move_when_free(temp, zip, MOVEFILE_REPLACE_EXISTING))
+        fail(L"Could not write to %ls.", tree->downloads_dir);
 }
 
 void acquire_part(const install_tree* tree, const setup_list* list, int i)

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/cmdline.h"
+#include "base/folder_name.h"
 #include "base/path_exists.h"
 #include "base/start_process.h"
 #include "base/text.h"
@@ -11,22 +12,6 @@
 #include "install/rmtree.h"
 #include "ui/status.h"
 #include "ui/window.h"
-
-// MoveFileW that tries again for up to five seconds while the source is
-// held open by someone else: a virus scanner looking at fresh files, or the
-// console host of a tar.exe that has just ended, which still has its folder
-// as working directory. Returns MoveFileW's result.
-static int move_when_free(const wchar_t* from, const wchar_t* to)
-{
-    for (int tries = 0;; tries++) {
-        if (MoveFileW(from, to))
-            return 1;
-        DWORD error = GetLastError();
-        if (tries == 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
-            return 0;
-        Sleep(100);
-    }
-}
 
 void finish_build(const install_tree* tree, const setup_list* list)
 {
@@ -39,7 +24,7 @@ void finish_build(const install_tree* tree, const setup_list* list)
         fail(L"Tolvar is missing after unpacking (%ls). Your antivirus may have removed it: allow the folder "
              L"%ls and run the setup again.",
              staged_run, tree->base_dir);
-    if (!move_when_free(tree->staging_dir, tree->version_dir))
+    if (!move_when_free(tree->staging_dir, tree->version_dir, MOVEFILE_COPY_ALLOWED /* as MoveFileW */))
         fail(L"Could not finish installing into %ls.", tree->version_dir);
 
     wchar_t installed[MAX_PATH];
@@ -63,6 +48,27 @@ static void update_markers(const install_tree* tree, const char* tag)
     write_text(current, tag);
 }
 
+// A version folder found under the tag in other letter case ("V1.2" for a
+// list of "v1.2") is the same folder to Windows; it takes the list's name,
+// so that the folder, current.txt and installed.txt all say the same. A
+// folder that cannot be renamed (a game running from it) stays as it is.
+static void match_letter_case(const install_tree* tree, const char* tag)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(tree->version_dir, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    FindClose(find);
+    wchar_t actual[MAX_PATH];
+    if (wcscmp(found.cFileName, tree->tag) == 0 ||
+        !wformat(actual, MAX_PATH, L"%ls\\%ls", tree->versions_dir, found.cFileName) ||
+        !MoveFileW(actual, tree->version_dir))
+        return;
+    wchar_t installed[MAX_PATH];
+    wformat(installed, MAX_PATH, L"%ls\\installed.txt", tree->version_dir);
+    write_text(installed, tag);
+}
+
 static int ends_with_gone(const wchar_t* name)
 {
     size_t len = wcslen(name);
@@ -73,7 +79,7 @@ static int ends_with_gone(const wchar_t* name)
 // first renamed to "<name>.gone", so that a folder still in use (a game
 // running from it) stays whole rather than half removed, and a removal cut
 // short is finished by the next sweep.
-static void sweep(const install_tree* tree, const char* tag)
+static void sweep(const install_tree* tree)
 {
     wchar_t pattern[MAX_PATH];
     if (!wformat(pattern, MAX_PATH, L"%ls\\*", tree->versions_dir))
@@ -87,8 +93,8 @@ static void sweep(const install_tree* tree, const char* tag)
             continue;
         if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0)
             continue;
-        char name[260];
-        if (wide_to_utf8(entry.cFileName, name, sizeof name) && strcmp(name, tag) == 0)
+        // The file system's comparison: a folder "V1.2" is the version "v1.2".
+        if (same_folder_name(entry.cFileName, tree->tag))
             continue;
         wchar_t folder[MAX_PATH];
         wchar_t gone[MAX_PATH];
@@ -130,8 +136,9 @@ void activate_and_start(const install_tree* tree, const setup_list* list)
     wformat(parts, MAX_PATH, L"%ls\\parts.txt", tree->version_dir);
     if (!path_exists(parts))
         write_parts(tree->version_dir, list->parts, list->count);
+    match_letter_case(tree, list->tag);
     update_markers(tree, list->tag);
-    sweep(tree, list->tag);
+    sweep(tree);
     rmtree(tree->downloads_dir);
     status(L"Starting Tolvar...");
     start_game(tree);

@@ -57,6 +57,18 @@ void write_text(const wchar_t* path, const char* text)
         DeleteFileW(temp);
 }
 
+int move_when_free(const wchar_t* from, const wchar_t* to, DWORD flags)
+{
+    for (int tries = 0;; tries++) {
+        if (MoveFileExW(from, to, flags))
+            return 1;
+        DWORD error = GetLastError();
+        if (tries == 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+            return 0;
+        Sleep(100);
+    }
+}
+
 void to_backslashes(wchar_t* s)
 {
     for (; *s; s++) {

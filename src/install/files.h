@@ -1,6 +1,9 @@
 #pragma once
 // Four small file routines shared by the installer and the hand-off. None
 // reports a failure: the caller sees the effect, or its absence, on disk.
+// Then one move for the installer that does report it.
+
+#include <windows.h>
 
 // Creates the folder path (at most 259 characters) and every missing folder
 // above it. A path that does not fit is left alone rather than cut, since
@@ -19,3 +22,10 @@ void write_text(const wchar_t* path, const char* text);
 
 // Turns every '/' of s into '\', in place.
 void to_backslashes(wchar_t* s);
+
+// MoveFileExW with flags, tried again for up to five seconds while the
+// source or the file it replaces is held open by someone else: a virus
+// scanner looking at fresh files, or the console host of a tar.exe that has
+// just ended, which still has its folder as working directory. Returns 1
+// when the move was made.
+int move_when_free(const wchar_t* from, const wchar_t* to, DWORD flags);

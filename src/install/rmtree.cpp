@@ -4,7 +4,7 @@
 #include <wchar.h>
 #include <windows.h>
 
-#include "base/strings.h"
+#include "base/long_path.h"
 
 // The walk runs on "\\?\" paths in one buffer that grows by "\name" on the
 // way down and is cut back on the way up, so an unpacked tree deeper than
@@ -16,7 +16,7 @@
 
 namespace {
 
-const int long_path = 32768;          // wide characters of a "\\?\" path, terminator included
+const int long_path = long_path_size;
 const int max_levels = long_path / 2; // every level adds at least "\x"
 const int not_asked = -2;
 
@@ -38,7 +38,6 @@ struct rm_walk {
     name_info folder_name;        // name the system gives the innermost folder
     int folder_name_len;          // its characters; not_asked, or -1 when the system gave none
     name_info entry_name;         // name the system gives an opened entry
-    wchar_t full[long_path];      // the folder handed in, made absolute
 };
 
 const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -162,36 +161,6 @@ bool is_dot_entry(const wchar_t* name)
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
-// The "\\?\" form of folder in w->path, made absolute the way every other
-// file call would see it. 0 when it does not fit.
-int long_form(const wchar_t* folder, rm_walk* w)
-{
-    DWORD n = GetFullPathNameW(folder, long_path, w->full, 0);
-    if (n == 0 || n >= (DWORD)long_path)
-        return 0;
-    const wchar_t* prefix = L"\\\\?\\";
-    const wchar_t* rest = w->full;
-    if (wstarts_with(w->full, L"\\\\?\\") || wstarts_with(w->full, L"\\\\.\\")) {
-        prefix = L"";
-    } else if (wstarts_with(w->full, L"\\\\")) {
-        prefix = L"\\\\?\\UNC\\";
-        rest = w->full + 2;
-    }
-    size_t prefix_len = wcslen(prefix);
-    size_t rest_len = wcslen(rest);
-    if (prefix_len + rest_len >= (size_t)long_path)
-        return 0;
-    memcpy(w->path, prefix, prefix_len * sizeof(wchar_t));
-    memcpy(w->path + prefix_len, rest, (rest_len + 1) * sizeof(wchar_t));
-    w->len = (int)(prefix_len + rest_len);
-    // "\\?\" paths are taken literally: a trailing backslash would double
-    // up in front of every name.
-    while (w->len > 1 && w->path[w->len - 1] == L'\\' && w->path[w->len - 2] != L':')
-        w->path[--w->len] = 0;
-    // What is left with a backslash at its end is a drive root: never emptied.
-    return w->path[w->len - 1] != L'\\';
-}
-
 void cut_to(rm_walk* w, int len)
 {
     w->len = len;
@@ -278,7 +247,10 @@ void note_innermost(rm_walk* w)
 void rmtree(const wchar_t* folder)
 {
     static rm_walk w; // large; the worker is the only caller
-    if (!folder || !folder[0] || !long_form(folder, &w))
+    if (!folder || !folder[0])
+        return;
+    w.len = long_form(folder, w.path);
+    if (!w.len)
         return;
     DWORD attrs = GetFileAttributesW(w.path);
     if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))

@@ -54,6 +54,7 @@ DWORD WINAPI work(void*)
              L"setup again.",
              tree.base_dir);
     if (needs_build(&tree, repair)) {
+        take_back_moved_parts(&tree, &list);
         prepare_build(&tree);
         for (int i = 0; i < list.count; i++)
             acquire_part(&tree, &list, i);

@@ -11,6 +11,7 @@
 
 #include "install/acquire.h"
 #include "install/files.h"
+#include "install/link_tree.h"
 #include "install/rmtree.h"
 #include "install/tree.h"
 #include "loop_fakes.h"
@@ -312,9 +313,32 @@ TEST_F(acquisition, a_temporary_file_that_cannot_be_created_names_the_downloads_
     EXPECT_TRUE(g_unpacks.empty());
 }
 
-TEST_F(acquisition, an_unchanged_part_is_moved_over_from_the_installed_version)
+// CreateHardLinkW as a volume without hard links, or with a full directory,
+// answers it.
+DWORD g_link_error;
+BOOL WINAPI failing_link(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES)
+{
+    SetLastError(g_link_error);
+    return FALSE;
+}
+
+// How many names the file at path has; 0 when it cannot be opened.
+DWORD names_of(const std::wstring& path)
+{
+    HANDLE f = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           0, OPEN_EXISTING, 0, 0);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD links = GetFileInformationByHandle(f, &info) ? info.nNumberOfLinks : 0;
+    CloseHandle(f);
+    return links;
+}
+
+TEST_F(acquisition, an_unchanged_part_is_carried_over_and_the_installed_version_stays_whole)
 {
     const std::string s0 = sha0, s1 = sha1;
+    enum how { not_reused, linked, moved };
     struct row {
         const char* name;
         int i;
@@ -322,26 +346,39 @@ TEST_F(acquisition, an_unchanged_part_is_moved_over_from_the_installed_version)
         std::string parts_txt;   // the installed version's parts.txt; empty: none
         bool folder;             // the installed version holds the part's folder
         const char* url;         // replaces the part's url, when given
-        bool reused;
+        DWORD link_error;        // CreateHardLinkW fails with this; 0: real links
+        how result;
     } rows[] = {
-        {"listed as the last line, without a line feed", 0, "1.4.0", s1 + "\n" + s0, true, nullptr, true},
-        {"a tool part, into the tools folder", 1, "1.4.0", s0 + "\n" + s1 + "\n", true, nullptr, true},
-        {"first install: no current.txt", 0, nullptr, s0 + "\n", true, nullptr, false},
-        {"a rebuild of the installed version itself", 0, "1.5.0", s0 + "\n", true, nullptr, false},
-        {"parts.txt lacks the digest", 0, "1.4.0", s1 + "\n", true, nullptr, false},
-        {"no parts.txt", 0, "1.4.0", "", true, nullptr, false},
-        {"the digest only at the end of a longer line", 0, "1.4.0", "0" + s0 + "\n", true, nullptr, false},
-        {"the digest only at the start of a longer line", 0, "1.4.0", s0 + "0\n", true, nullptr, false},
-        {"the installed folder is missing", 0, "1.4.0", s0 + "\n", false, nullptr, false},
-        {"current.txt leads outside the versions folder", 0, "..", s0 + "\n", true, nullptr, false},
+        {"listed as the last line, without a line feed", 0, "1.4.0", s1 + "\n" + s0, true, nullptr, 0, linked},
+        {"a tool part, into the tools folder", 1, "1.4.0", s0 + "\n" + s1 + "\n", true, nullptr, 0, linked},
+        {"a volume without hard links: moved", 0, "1.4.0", s0 + "\n", true, nullptr, ERROR_INVALID_FUNCTION, moved},
+        {"a share without hard links: moved", 0, "1.4.0", s0 + "\n", true, nullptr, ERROR_NOT_SUPPORTED, moved},
+        {"a file that cannot be linked: downloaded", 0, "1.4.0", s0 + "\n", true, nullptr, ERROR_TOO_MANY_LINKS,
+         not_reused},
+        {"first install: no current.txt", 0, nullptr, s0 + "\n", true, nullptr, 0, not_reused},
+        {"a rebuild of the installed version itself", 0, "1.5.0", s0 + "\n", true, nullptr, 0, not_reused},
+        {"the installed version in other letter case", 0, "1.5.0-RC", s0 + "\n", true, nullptr, 0, not_reused},
+        {"parts.txt lacks the digest", 0, "1.4.0", s1 + "\n", true, nullptr, 0, not_reused},
+        {"no parts.txt", 0, "1.4.0", "", true, nullptr, 0, not_reused},
+        {"the digest only at the end of a longer line", 0, "1.4.0", "0" + s0 + "\n", true, nullptr, 0, not_reused},
+        {"the digest only at the start of a longer line", 0, "1.4.0", s0 + "0\n", true, nullptr, 0, not_reused},
+        {"the installed folder is missing", 0, "1.4.0", s0 + "\n", false, nullptr, 0, not_reused},
+        {"current.txt leads outside the versions folder", 0, "..", s0 + "\n", true, nullptr, 0, not_reused},
         {"a part without a folder of its own", 1, "1.4.0", s0 + "\n" + s1 + "\n", false,
-         "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-extras.zip", false},
+         "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-extras.zip", 0, not_reused},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         fresh();
+        if (strcmp(r.installed ? r.installed : "", "1.5.0-RC") == 0) {
+            // The list's tag differs from the installed one in letter case only.
+            strcpy(list.tag, "1.5.0-rc");
+            wcscpy(tree.tag, L"1.5.0-rc");
+        }
         if (r.url)
             strcpy(list.parts[r.i].url, r.url);
+        g_link_error = r.link_error;
+        g_create_hard_link = r.link_error ? failing_link : CreateHardLinkW;
         std::wstring versions = tree.versions_dir;
         std::wstring installed = full(versions + L"\\" + widen(r.installed ? r.installed : "1.4.0"));
         if (r.installed)
@@ -352,28 +389,89 @@ TEST_F(acquisition, an_unchanged_part_is_moved_over_from_the_installed_version)
         std::wstring old_folder = installed + L"\\" + folder_of[r.i];
         std::wstring new_folder = std::wstring(tree.staging_dir) + L"\\" + folder_of[r.i];
         if (r.folder) {
-            make_dirs(old_folder.c_str());
+            make_dirs((old_folder + L"\\deep\\er").c_str());
             put(old_folder + L"\\keep.txt", "old");
+            put(old_folder + L"\\deep\\er\\inner.txt", "inner");
         }
         g_fake_http = {{200, (r.i == 0 ? body0 : body1).c_str(), 1}};
 
         EXPECT_EQ(acquire(r.i), L"");
-        if (r.reused) {
+        g_create_hard_link = CreateHardLinkW;
+        if (r.result != not_reused) {
             EXPECT_TRUE(g_http_calls.empty());
             EXPECT_TRUE(g_unpacks.empty());
             EXPECT_EQ(g_statuses, std::vector<std::wstring>{L"Part " + std::to_wstring(r.i + 1) +
                                                             L" of 2 unchanged: kept from the installed version"});
             EXPECT_EQ(get(new_folder + L"\\keep.txt"), "old");
-            EXPECT_FALSE(exists(old_folder)) << "moved, not copied";
+            EXPECT_EQ(get(new_folder + L"\\deep\\er\\inner.txt"), "inner");
+        }
+        if (r.result == linked) {
+            // The same files under a second name: nothing copied, nothing taken away.
+            EXPECT_EQ(get(old_folder + L"\\keep.txt"), "old");
+            EXPECT_EQ(get(old_folder + L"\\deep\\er\\inner.txt"), "inner");
+            EXPECT_EQ(names_of(new_folder + L"\\deep\\er\\inner.txt"), 2u);
+        } else if (r.result == moved) {
+            EXPECT_FALSE(exists(old_folder)) << "where no link can be had, the folder is moved as before";
         } else {
             EXPECT_EQ(g_http_calls.size(), 1u);
             EXPECT_EQ(g_unpacks.size(), 1u);
             EXPECT_EQ(g_statuses, std::vector<std::wstring>{downloading(r.i + 1, 0)});
-            EXPECT_FALSE(exists(new_folder));
-            if (r.folder)
+            EXPECT_FALSE(exists(new_folder)) << "nothing half carried over is left";
+            if (r.folder) {
                 EXPECT_EQ(get(old_folder + L"\\keep.txt"), "old");
+                EXPECT_EQ(names_of(old_folder + L"\\keep.txt"), 1u);
+            }
             if (!r.parts_txt.empty())
                 EXPECT_TRUE(exists(installed + L"\\parts.txt")) << "the installed version stays whole";
         }
     }
+}
+
+// Where carrying over had to move a folder and the build then stopped, the
+// next build gives it back before it empties the staging folder.
+TEST_F(acquisition, a_stopped_build_gives_moved_folders_back)
+{
+    std::wstring versions = tree.versions_dir;
+    std::wstring installed = versions + L"\\1.4.0";
+    put(versions + L"\\current.txt", "1.4.0");
+    make_dirs(installed.c_str());
+    put(installed + L"\\parts.txt", std::string(sha0) + "\n" + sha1 + "\n");
+    // Part 1 was moved into staging; part 2's folder is still installed and
+    // a stale copy of it lies in staging too.
+    std::wstring moved = std::wstring(tree.staging_dir) + L"\\" + folder_of[0];
+    make_dirs(moved.c_str());
+    put(moved + L"\\keep.txt", "moved");
+    make_dirs((installed + L"\\" + folder_of[1]).c_str());
+    put(installed + L"\\" + folder_of[1] + L"\\tool.txt", "installed");
+    make_dirs((std::wstring(tree.staging_dir) + L"\\" + folder_of[1]).c_str());
+    put(std::wstring(tree.staging_dir) + L"\\" + folder_of[1] + L"\\tool.txt", "stale");
+
+    take_back_moved_parts(&tree, &list);
+    EXPECT_EQ(get(installed + L"\\" + folder_of[0] + L"\\keep.txt"), "moved");
+    EXPECT_FALSE(exists(moved));
+    EXPECT_EQ(get(installed + L"\\" + folder_of[1] + L"\\tool.txt"), "installed");
+
+    // A rebuild of the installed version takes nothing back from anywhere.
+    strcpy(list.tag, "1.4.0");
+    wcscpy(tree.tag, L"1.4.0");
+    make_dirs(moved.c_str());
+    rmtree((installed + L"\\" + folder_of[0]).c_str());
+    take_back_moved_parts(&tree, &list);
+    EXPECT_TRUE(exists(moved));
+}
+
+// A stale zip of the part's name that cannot be replaced (a scanner holds it
+// open) must not be unpacked in place of the verified download.
+TEST_F(acquisition, a_stale_zip_that_cannot_be_replaced_is_never_unpacked)
+{
+    put(zip(0), stale);
+    HANDLE held = CreateFileW(zip(0).c_str(), GENERIC_READ, 0 /* no sharing */, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    g_fake_http = {{200, body0.c_str(), 1}};
+
+    EXPECT_EQ(acquire(0), L"Could not write to " + std::wstring(tree.downloads_dir) + L".");
+    CloseHandle(held);
+    EXPECT_TRUE(g_unpacks.empty());
+    EXPECT_EQ(get(zip(0)), stale);
+    EXPECT_EQ(g_http_calls.size(), 1u) << "a verified body is not fetched again";
 }
