@@ -31,9 +31,11 @@ int format(char* buf, int n, const char* fmt, ...)
     return written >= 0;
 }
 
+// Invalid UTF-8 (or a lone surrogate the other way) fails rather than
+// becoming U+FFFD: a name that does not convert back is another name.
 int utf8_to_wide(const char* text, wchar_t* buf, int n)
 {
-    if (MultiByteToWideChar(CP_UTF8, 0, text, -1, buf, n) > 0)
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, buf, n) > 0)
         return 1;
     buf[0] = 0;
     return 0;
@@ -41,7 +43,7 @@ int utf8_to_wide(const char* text, wchar_t* buf, int n)
 
 int wide_to_utf8(const wchar_t* text, char* buf, int n)
 {
-    if (WideCharToMultiByte(CP_UTF8, 0, text, -1, buf, n, 0, 0) > 0)
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, buf, n, 0, 0) > 0)
         return 1;
     buf[0] = 0;
     return 0;

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "base/strings.h"
+#include "base/utf8.h"
 #include "install/path_rules.h"
 
 // The words of a line are read the way the C library's "%Ns" and "%llu"
@@ -112,14 +113,20 @@ static int scan_part(const char* p, part_entry* e)
 }
 
 // The list comes from the network: none of its names may reach outside
-// the versions folder or the version folder it is joined to.
+// the versions folder or the version folder it is joined to, and each must
+// be UTF-8 that turns into a file name and back into the same bytes (a
+// folder whose name does not convert back to the tag would be swept as
+// another version's).
 static bool list_is_safe(const setup_list* list)
 {
-    if (!tag_is_safe(list->tag) || !rel_path_is_safe(list->run))
+    if (!tag_is_safe(list->tag) || !rel_path_is_safe(list->run) || !utf8_is_valid(list->tag) ||
+        !utf8_is_valid(list->run))
         return false;
     for (int i = 0; i < list->count; i++) {
         const part_entry* e = &list->parts[i];
         if (!rel_path_is_safe(e->dir) || !rel_path_is_safe(e->from) || !rel_path_is_safe(e->to))
+            return false;
+        if (!utf8_is_valid(e->dir) || !utf8_is_valid(e->from) || !utf8_is_valid(e->to))
             return false;
         // The digest names the cached zip inside the downloads folder.
         if (!rel_path_is_safe(e->sha256))

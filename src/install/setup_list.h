@@ -32,9 +32,10 @@ struct setup_list {
 enum list_result { list_ok, list_unreadable, list_other_tag };
 
 // The pure layer. Reads the zero-terminated list text into *out, cutting its
-// lines apart in place. pinned_tag is the tag from the command line (null or empty = none,
-// at most 127 bytes). Returns list_ok; list_unreadable when tag, run or every
-// complete part line is missing, or when a value would lead outside its
-// folder; list_other_tag when a pinned tag differs from out->tag (which then
-// holds the list's tag for the message).
+// lines apart in place. pinned_tag is the tag from the command line (null or
+// empty = none, at most 127 bytes). Returns list_ok; list_unreadable when
+// tag, run or every complete part line is missing, or when a value would
+// lead outside its folder or is not valid UTF-8; list_other_tag when a
+// pinned tag differs from out->tag (which then holds the list's tag for the
+// message).
 int read_setup_list(char* text, const char* pinned_tag, setup_list* out);

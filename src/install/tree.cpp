@@ -47,9 +47,10 @@ int name_version(const setup_list* list, install_tree* tree)
                 wformat(tree->version_dir, MAX_PATH, L"%ls\\%ls", tree->versions_dir, tree->tag) &&
                 wformat(tree->staging_dir, MAX_PATH, L"%ls\\%ls.part", tree->versions_dir, tree->tag) &&
                 wformat(tree->run_path, MAX_PATH, L"%ls\\%ls", tree->version_dir, run) &&
-                // the longest marker name; version_dir is longer than
-                // versions_dir, so current.txt and previous.txt fit as well
-                wformat(later, MAX_PATH, L"%ls\\installed.txt", tree->version_dir) &&
+                // the longest marker name as it is written, through
+                // "<name>.new"; version_dir is longer than versions_dir, so
+                // current.txt and previous.txt fit as well
+                wformat(later, MAX_PATH, L"%ls\\installed.txt.new", tree->version_dir) &&
                 wformat(later, MAX_PATH, L"%ls\\%ls", tree->staging_dir, run);
     if (!fits) {
         clear_version(tree);

@@ -303,6 +303,14 @@ TEST(setup_list, values_leading_outside_their_folders_are_refused)
         {"1.0", "x.exe", "d", "../f", "t", list_unreadable},
         {"1.0", "x.exe", "d", "f", "a/../..", list_unreadable},
         {"1.0", "x.exe", "d", "f", "D:t", list_unreadable},
+        // Names that are not UTF-8 would not come back as the same bytes.
+        {"\xc5\x81ukasz-1.0", "Tolvar/\xe7\x8e\x8b.exe", "d\xc3\xa9", "f", "t", list_ok},
+        {"1.0\xff", "x.exe", "d", "f", "t", list_unreadable},
+        {"1.\xc3", "x.exe", "d", "f", "t", list_unreadable},
+        {"1.0", "x\xc0\xaf.exe", "d", "f", "t", list_unreadable},
+        {"1.0", "x.exe", "d\xed\xa0\x80", "f", "t", list_unreadable},
+        {"1.0", "x.exe", "d", "f\x80", "t", list_unreadable},
+        {"1.0", "x.exe", "d", "f", "t\xf4\x90\x80\x80", list_unreadable},
     };
     for (const row& r : rows) {
         const std::string text = "tag " + r.tag + "\nrun " + r.run + "\n" + part_game + "\n" +

@@ -6,6 +6,7 @@ set(TOLVAR_PURE_TEST_NAMES
   path_rules_test
   release_link_test
   retry_test
+  utf8_test
 )
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES

@@ -7,7 +7,9 @@
 
 #include <string>
 
+#include "install/files.h"
 #include "install/parse.h"
+#include "install/rmtree.h"
 #include "install/tree.h"
 
 #include "disk_fixture.h"
@@ -145,8 +147,8 @@ TEST(tree, naming_refuses_a_tree_whose_paths_would_not_fit)
     } rows[] = {
         // downloads\<64 hex digits>.zip.part
         {"cache file", 5, 5, 259 - 10 - 1 - 64 - 9},
-        // versions\<tag>\installed.txt
-        {"installed.txt", 100, 5, 259 - 10 - 100 - 14},
+        // versions\<tag>\installed.txt.new, the marker as it is written
+        {"installed.txt", 100, 5, 259 - 10 - 100 - 18},
         // versions\<tag>.part\<run>, the run file while staged
         {"staged run file", 10, 200, 259 - 10 - 10 - 5 - 1 - 200},
         {"long tag and run", 127, 100, 259 - 10 - 127 - 5 - 1 - 100},
@@ -170,6 +172,29 @@ TEST(tree, naming_refuses_a_tree_whose_paths_would_not_fit)
     setup_list list = list_of("1.0", "a.exe");
     EXPECT_EQ(name_version(&list, &t), 0) << "nothing is named below a refused base";
     EXPECT_STREQ(t.version_dir, L"");
+}
+
+// The markers of a version must be writable in every tree that naming
+// accepts, or every run would build the version again.
+TEST(tree, the_longest_accepted_tree_takes_its_markers)
+{
+    std::wstring root = scratch(L"long");
+    const int tag_len = 100;
+    setup_list list = list_of(std::string(tag_len, 't'), "r");
+    // The longest base that naming accepts.
+    std::wstring base = root;
+    install_tree t;
+    while (name_tree(base + L"b", list, &t))
+        base += L"b";
+    ASSERT_TRUE(name_tree(base, list, &t));
+    make_dirs(t.version_dir);
+    std::wstring installed = std::wstring(t.version_dir) + L"\\installed.txt";
+    std::wstring current = std::wstring(t.versions_dir) + L"\\current.txt";
+    write_text(installed.c_str(), list.tag);
+    write_text(current.c_str(), list.tag);
+    EXPECT_EQ(get(installed), list.tag);
+    EXPECT_EQ(get(current), list.tag);
+    rmtree(base.c_str());
 }
 
 TEST(tree, a_refused_naming_removes_nothing)
