@@ -6,16 +6,13 @@
 #include "base/folder_name.h"
 #include "base/path_exists.h"
 #include "base/text.h"
+#include "install/download.h"
 #include "install/files.h"
 #include "install/link_tree.h"
 #include "install/path_rules.h"
-#include "install/pause.h"
 #include "install/rmtree.h"
 #include "install/sha256.h"
 #include "install/unpack.h"
-#include "net/api_link.h"
-#include "net/http.h"
-#include "net/retry.h"
 #include "ui/status.h"
 
 // 1 when parts.txt of the installed version lists sha256 as one of its
@@ -115,75 +112,6 @@ void take_back_moved_parts(const install_tree* tree, const setup_list* list)
     }
 }
 
-// Downloads the part into the cache as zip, verified. Ends in fail() when
-// the download gives up or the bytes are not the listed ones.
-static void download(const install_tree* tree, const part_entry* part, int i, int n, const wchar_t* zip)
-{
-    wchar_t temp[MAX_PATH];
-    zip_temp_path(zip, temp);
-    char hex[65];
-    for (int j = 0; j < 8; j++) {
-        if (j > 0) {
-            status(L"Part %d of %d: GitHub didn't answer (%lu). Trying again in %d s...", i + 1, n,
-                   (unsigned long)g_http_status, waits[j - 1]);
-            pause_seconds(waits[j - 1]);
-        }
-        status(L"Downloading part %d of %d (%llu MB)...", i + 1, n, (unsigned long long)(part->size >> 20));
-
-        file_ctx ctx = {};
-        ctx.file = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, 0);
-        if (ctx.file == INVALID_HANDLE_VALUE)
-            fail(L"Could not write to %ls.", tree->downloads_dir);
-        sha256_hash h;
-        if (!sha256_begin(&h)) {
-            // Without a hash nothing could be verified; no attempt can help.
-            CloseHandle(ctx.file);
-            DeleteFileW(temp);
-            fail(L"Downloading part %d of %d failed. Check your connection and free space, then try again.",
-                 i + 1, n);
-        }
-        ctx.hash = h.hash;
-
-        g_http_status = 0;
-        char api[1024];
-        int ok;
-        if ((j & 1) && api_link_for(part->url, api))
-            ok = http_get(api, file_sink, &ctx, part->size, L"application/octet-stream");
-        else
-            ok = http_get(part->url, file_sink, &ctx, part->size, 0);
-
-        CloseHandle(ctx.file);
-        sha256_end(&h, hex);
-        g_percent.exchange(-1);
-        if (ok)
-            break;
-        if (ctx.write_failed) {
-            // A full disk stays full: trying again would only blame GitHub.
-            DeleteFileW(temp);
-            fail(L"Could not write to %ls.", tree->downloads_dir);
-        }
-        if (is_retryable(g_http_status) && j < 7)
-            continue;
-        DeleteFileW(temp);
-        if (is_retryable(g_http_status))
-            fail(L"Downloading part %d of %d failed: GitHub's download servers are failing right now (tried 8 "
-                 L"times over 3 minutes). This is on GitHub's side. The parts already downloaded are kept: run "
-                 L"Tolvar-Setup.exe again in a few minutes and it carries on from here.",
-                 i + 1, n);
-        fail(L"Downloading part %d of %d failed. Check your connection and free space, then try again.", i + 1, n);
-    }
-
-    if (strcmp(hex, part->sha256) != 0) {
-        DeleteFileW(temp);
-        fail(L"Part %d of %d did not download correctly (its checksum differs). Try again.", i + 1, n);
-    }
-    // In one step, so that a kill never loses the verified download. A stale
-    // zip of that name that cannot be replaced (a scanner holding it) must
-    // not be unpacked in its place: it has just failed its checksum.
-    if (!move_when_free(temp, zip, MOVEFILE_REPLACE_EXISTING))
-        fail(L"Could not write to %ls.", tree->downloads_dir);
-}
-
 void acquire_part(const install_tree* tree, const setup_list* list, int i)
 {
     const part_entry* part = &list->parts[i];
@@ -193,6 +121,6 @@ void acquire_part(const install_tree* tree, const setup_list* list, int i)
     zip_path(tree->downloads_dir, part->sha256, zip); // fits: the tree was named for the longest
     char hex[65] = "";
     if (!(path_exists(zip) && file_sha256(zip, hex) && strcmp(hex, part->sha256) == 0))
-        download(tree, part, i, list->count, zip);
+        download_part(tree, part, i, list->count, zip);
     unpack_part(i, list->count, part, tree->staging_dir, zip);
 }

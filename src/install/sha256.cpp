@@ -42,9 +42,24 @@ void sha256_end(sha256_hash* h, char* hex)
     h->alg = 0;
 }
 
+static uint8_t buf[0x100000]; // one read of a file being hashed
+
+int sha256_add_file(sha256_hash* h, HANDLE file, uint64_t n)
+{
+    while (n > 0) {
+        DWORD want = n < sizeof buf ? (DWORD)n : (DWORD)sizeof buf;
+        DWORD got = 0;
+        if (!ReadFile(file, buf, want, &got, 0) || got == 0)
+            return 0;
+        if (BCryptHashData(h->hash, buf, got, 0) != 0)
+            return 0;
+        n -= got;
+    }
+    return 1;
+}
+
 int file_sha256(const wchar_t* path, char* hex)
 {
-    static uint8_t buf[0x100000]; // one read of the file
     sha256_hash h;
     if (!sha256_begin(&h))
         return 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <bcrypt.h>
+#include <stdint.h>
 
 // SHA-256 through the system's CNG provider, as lowercase hex.
 
@@ -15,6 +16,11 @@ int sha256_begin(sha256_hash* h);
 // Finishes the hash into hex (65 bytes: 64 lowercase digits and a NUL; the
 // empty text when the hash could not be finished) and releases both handles.
 void sha256_end(sha256_hash* h, char* hex);
+
+// Feeds the next n bytes of the open file to the running hash, read in 1 MiB
+// chunks. 1 when all n were read and hashed; 0 on a read error or an early
+// end. Worker thread only: the read buffer is static.
+int sha256_add_file(sha256_hash* h, HANDLE file, uint64_t n);
 
 // The digest of a whole file, read sequentially in 1 MiB chunks. Returns 1
 // with hex filled, 0 when the provider or the file cannot be opened (hex is

@@ -5,6 +5,7 @@
 #include <winhttp.h>
 
 #include "base/text.h"
+#include "net/content_range.h"
 #include "ui/status.h"
 
 uint32_t g_http_status; // status of the latest answered request
@@ -78,9 +79,22 @@ static int64_t announced_length(HINTERNET request)
     return digits ? n : -1;
 }
 
-// Takes the answer of a sent request: stores its status and, for a 200,
-// streams the body into the sink. 1 when the body arrived whole.
-static int receive_body(HINTERNET request, sink_fn sink, void* ctx, uint64_t expected)
+// Whether a 206 continues the file that range asks the rest of.
+static int answer_continues(HINTERNET request, const range_get* range)
+{
+    wchar_t wide[128];
+    DWORD size = sizeof wide; // bytes, not characters
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, wide, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    char text[128];
+    return wide_to_utf8(wide, text, sizeof text) && continues_at(text, range->held, range->size);
+}
+
+// Takes the answer of a sent request: stores its status and, for a 200 (or,
+// when range asks the rest of a file, a 206 that continues it), streams the
+// body into the sink. 1 when the body arrived whole.
+static int receive_body(HINTERNET request, sink_fn sink, void* ctx, uint64_t expected, range_get* range)
 {
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -89,8 +103,30 @@ static int receive_body(HINTERNET request, sink_fn sink, void* ctx, uint64_t exp
     WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     g_http_status = status;
-    if (status != 200)
+
+    uint64_t offset = 0;   // bytes of the file before this body
+    uint64_t whole = expected; // the file's length, for the bar
+    if (range) {
+        whole = range->size;
+        if (status == 206 && answer_continues(request, range)) {
+            range->outcome = range_continued;
+            offset = range->held;
+            expected = range->size - range->held;
+            g_percent.exchange((int)(uint32_t)(offset * 100 / whole));
+            post_progress();
+        } else if (status == 200) {
+            // The server sent the whole file instead: it replaces the held bytes.
+            range->outcome = range_whole;
+            expected = range->size;
+            if (!range->start_over(range->start_over_ctx))
+                return 0;
+        } else {
+            range->outcome = (status == 206 || status == 416) ? range_refused : range_other;
+            return 0;
+        }
+    } else if (status != 200) {
         return 0;
+    }
 
     // A server that closes cleanly before its own Content-Length can end the
     // body without a read error, so a body that falls short of it fails here
@@ -106,12 +142,12 @@ static int receive_body(HINTERNET request, sink_fn sink, void* ctx, uint64_t exp
         if (!sink(ctx, buf, got))
             return 0;
         received += got;
-        if (expected) {
+        if (whole) {
             // Not clamped: a body longer than announced shows above 100.
             // The window hears of a change only: one post per 64 KiB chunk
             // of a large part would cost the download a tenth of its speed
             // and show nothing new.
-            int percent = (int)(uint32_t)(received * 100 / expected);
+            int percent = (int)(uint32_t)((offset + received) * 100 / whole);
             if (g_percent.exchange(percent) != percent)
                 post_progress();
         }
@@ -125,7 +161,7 @@ static int receive_body(HINTERNET request, sink_fn sink, void* ctx, uint64_t exp
 
 // Opens the request on the connection and runs it; closes what it opened.
 static int run_request(HINTERNET connection, const wchar_t* object, int secure, sink_fn sink,
-                       void* ctx, uint64_t expected, const wchar_t* accept)
+                       void* ctx, uint64_t expected, const wchar_t* accept, range_get* range)
 {
     const wchar_t* accept_types[2] = {accept, 0};
     HINTERNET request = WinHttpOpenRequest(
@@ -137,17 +173,29 @@ static int run_request(HINTERNET connection, const wchar_t* object, int secure, 
     if (!request)
         return 0;
     int ok = 0;
-    // No extra headers, no body; a failed send or receive means that no
-    // answer came, so g_http_status is left to the caller's value.
+    // Headers added to the request, unlike those given to the send, stay
+    // with it through the redirects that WinHTTP follows on its own: the
+    // download host sends the file from the storage host.
+    wchar_t header[64];
+    if (range) {
+        wformat(header, 64, L"Range: bytes=%llu-", (unsigned long long)range->held);
+        if (!WinHttpAddRequestHeaders(request, header, (DWORD)-1 /* zero-terminated */, WINHTTP_ADDREQ_FLAG_ADD)) {
+            WinHttpCloseHandle(request);
+            return 0;
+        }
+    }
+    // No body; a failed send or receive means that no answer came, so
+    // g_http_status is left to the caller's value.
     if (WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                            0 /* total length */, 0 /* context */) &&
         WinHttpReceiveResponse(request, 0 /* reserved */))
-        ok = receive_body(request, sink, ctx, expected);
+        ok = receive_body(request, sink, ctx, expected, range);
     WinHttpCloseHandle(request);
     return ok;
 }
 
-int http_get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const wchar_t* accept)
+// http_get and http_get_range: one request, with range or without.
+static int get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const wchar_t* accept, range_get* range)
 {
     wchar_t host[256];
     wchar_t object[1024];
@@ -176,9 +224,20 @@ int http_get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const 
     int ok = 0;
     HINTERNET connection = WinHttpConnect(session, host, port, 0 /* reserved */);
     if (connection) {
-        ok = run_request(connection, object, secure, sink, ctx, expected, accept);
+        ok = run_request(connection, object, secure, sink, ctx, expected, accept, range);
         WinHttpCloseHandle(connection);
     }
     WinHttpCloseHandle(session);
     return ok;
+}
+
+int http_get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const wchar_t* accept)
+{
+    return get(url, sink, ctx, expected, accept, 0);
+}
+
+int http_get_range(const char* url, sink_fn sink, void* ctx, range_get* range, const wchar_t* accept)
+{
+    range->outcome = range_other;
+    return get(url, sink, ctx, range->size - range->held, accept, range);
 }

@@ -113,6 +113,8 @@ Faults
     reset: N          correct headers, N body bytes, TCP reset (SO_LINGER 0,
                       after those bytes have left the socket, at most 2 s)
     chunk: n, chunk_delay: s   send the body n bytes at a time, s apart
+    norange: True     answer as if the request had no Range header (200,
+                      the whole body), as servers that ignore ranges do
   RATE_LIMITED is a ready rule for GitHub's 403 rate-limit answer.
 
 TLS
@@ -167,7 +169,7 @@ RATE_LIMITED = {
 
 _RULE_KEYS = {"delay", "noanswer", "hang", "status", "redirect", "code", "empty",
               "body", "content_type", "headers", "length", "nolength", "chunked",
-              "cut", "reset", "chunk", "chunk_delay"}
+              "cut", "reset", "chunk", "chunk_delay", "norange"}
 
 _REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently",
             302: "Found", 303: "See Other", 304: "Not Modified",
@@ -839,6 +841,8 @@ class FakeGitHub:
             self._log.append(rec)
         rule = self._take_fault(host, req)
         rec["fault"] = rule
+        if rule and rule.get("norange"):
+            req.headers = {k: v for k, v in req.headers.items() if k != "range"}
         try:
             resp = self._route(host, req, l)
         except Exception as e:  # a bug here must show as a 500, not a silent close

@@ -255,6 +255,11 @@ def api_asset_download(gh):
                               ("bytes=200000-", 416, b"")]:
         resp, body = get(STORAGE, spath, {"Range": rng})
         eq((resp.status, body), (status, want), rng)
+    eq(get(STORAGE, spath, {"Range": "bytes=102000-"})[0].getheader("Content-Range"),
+       "bytes 102000-%d/%d" % (len(BIG) - 1, len(BIG)), "Content-Range")
+    gh.fault(STORAGE, spath.split("?")[0], {"norange": True})
+    resp, body = get(STORAGE, spath, {"Range": "bytes=100-"})
+    eq((resp.status, body == BIG), (200, True), "a server that ignores ranges")
     resp, body = get(STORAGE, spath, method="HEAD")
     eq((resp.status, resp.getheader("Content-Length"), body), (200, str(len(BIG)), b""), "HEAD")
 

@@ -475,3 +475,83 @@ TEST_F(acquisition, a_stale_zip_that_cannot_be_replaced_is_never_unpacked)
     EXPECT_EQ(get(zip(0)), stale);
     EXPECT_EQ(g_http_calls.size(), 1u) << "a verified body is not fetched again";
 }
+
+// A temporary file that holds the start of the part is continued with a
+// range request; whatever does not continue it exactly starts over, and a
+// continued file that fails its checksum is fetched once more, whole.
+TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
+{
+    const std::string head = body0.substr(0, 600), rest = body0.substr(600);
+    const std::string other_head = same_length_other.substr(0, 600); // another file's start
+    struct row {
+        const char* name;
+        const std::string* held;      // the .part file before the run; null: none
+        std::vector<fake_http> http;
+        std::vector<uint64_t> froms;  // the Range of each request, 0 for the whole file
+        std::wstring failed;
+        int downloading_lines;
+    } rows[] = {
+        {"206 with the rest is appended", &head, {{206, rest.c_str(), 1}}, {600}, L"", 1},
+        {"a server that ignores ranges sends the whole file", &head, {{200, body0.c_str(), 1}}, {600}, L"", 1},
+        {"an inconsistent 206 is not appended: a plain request follows", &head,
+         {{206, rest.c_str(), 1, true}, {200, body0.c_str(), 1}}, {600, 0}, L"", 1},
+        {"416: a plain request follows", &head, {{416, nullptr, 0}, {200, body0.c_str(), 1}}, {600, 0}, L"", 1},
+        {"another file's start: one full download more", &other_head,
+         {{206, rest.c_str(), 1}, {200, body0.c_str(), 1}}, {600, 0}, L"", 2},
+        {"another file's start, and the whole file is wrong too", &other_head,
+         {{206, rest.c_str(), 1}, {200, same_length_other.c_str(), 1}}, {600, 0}, checksum_differs, 2},
+        {"a whole wrong body is never fetched twice", nullptr, {{200, same_length_other.c_str(), 1}}, {0},
+         checksum_differs, 1},
+        {"a cut answer: the next attempt asks for the rest", nullptr,
+         {{200, head.c_str(), 0}, {206, rest.c_str(), 1}}, {0, 600}, L"", 2},
+        {"a file as long as the part is no start: fetched whole", &same_length_other,
+         {{200, body0.c_str(), 1}}, {0}, L"", 1},
+        {"a file longer than the part is no start either", &longer, {{200, body0.c_str(), 1}}, {0}, L"", 1},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        fresh();
+        if (r.held)
+            put(temp(0), *r.held);
+        g_fake_http = r.http;
+
+        EXPECT_EQ(acquire(0), r.failed);
+        std::vector<uint64_t> froms;
+        for (const fake_call& c : g_http_calls)
+            froms.push_back(c.from);
+        EXPECT_EQ(froms, r.froms);
+        int lines = 0;
+        for (const std::wstring& s : g_statuses)
+            lines += s == downloading(1, 0);
+        EXPECT_EQ(lines, r.downloading_lines);
+        EXPECT_FALSE(exists(temp(0))) << "moved into the cache, or deleted with the checksum message";
+        if (r.failed.empty()) {
+            EXPECT_TRUE(get(zip(0)) == body0);
+            EXPECT_EQ(g_unpacks.size(), 1u);
+        } else {
+            EXPECT_FALSE(exists(zip(0)));
+            EXPECT_TRUE(g_unpacks.empty());
+        }
+    }
+}
+
+// A run that gives up on a failing server keeps what arrived; the next run
+// asks for the rest only.
+TEST_F(acquisition, the_bytes_of_a_run_that_gave_up_start_the_next_one)
+{
+    const std::string head = body0.substr(0, 600), rest = body0.substr(600);
+    g_fake_http = {{200, head.c_str(), 0}};
+    for (int k = 0; k < 7; k++)
+        g_fake_http.push_back({503, nullptr, 0});
+    EXPECT_EQ(acquire(0), servers_failing);
+    EXPECT_EQ(get(temp(0)), head);
+    ASSERT_EQ(g_http_calls.size(), 8u);
+    EXPECT_EQ(g_http_calls[7].from, 600u);
+
+    reset_fakes();
+    g_fake_http = {{206, rest.c_str(), 1}};
+    EXPECT_EQ(acquire(0), L"");
+    ASSERT_EQ(g_http_calls.size(), 1u);
+    EXPECT_EQ(g_http_calls[0].from, 600u);
+    EXPECT_TRUE(get(zip(0)) == body0);
+}

@@ -36,30 +36,72 @@ void reset_fakes()
     g_http_status = 0;
 }
 
-int http_get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const wchar_t* accept)
+// Hands the body to the sink in chunks of at most 64 KiB, moving g_percent
+// from offset on; 0 when the sink stops.
+static int feed(sink_fn sink, void* ctx, const char* body, uint64_t offset, uint64_t whole, uint64_t* received)
 {
-    g_http_calls.push_back({url, accept ? accept : L""});
+    uint64_t length = body ? strlen(body) : 0;
+    *received = 0;
+    while (*received < length) {
+        uint32_t chunk = (uint32_t)(length - *received < 0x10000 ? length - *received : 0x10000);
+        if (!sink(ctx, body + *received, chunk))
+            return 0;
+        *received += chunk;
+        if (whole)
+            g_percent.exchange((int)(uint32_t)((offset + *received) * 100 / whole));
+    }
+    return 1;
+}
+
+static fake_http next_answer(const char* url, const wchar_t* accept, uint64_t from)
+{
+    g_http_calls.push_back({url, accept ? accept : L"", from});
     if (g_fake_http.empty())
-        return 0;
+        return fake_http{0, nullptr, 0, false};
     fake_http a = g_fake_http.front();
     g_fake_http.erase(g_fake_http.begin());
     if (a.status)
         g_http_status = a.status;
+    return a;
+}
+
+int http_get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const wchar_t* accept)
+{
+    fake_http a = next_answer(url, accept, 0);
     if (a.status != 200)
         return 0;
-    uint64_t length = a.body ? strlen(a.body) : 0;
     uint64_t received = 0;
-    while (received < length) {
-        uint32_t chunk = (uint32_t)(length - received < 0x10000 ? length - received : 0x10000);
-        if (!sink(ctx, a.body + received, chunk))
-            return 0;
-        received += chunk;
-        if (expected)
-            g_percent.exchange((int)(uint32_t)(received * 100 / expected));
-    }
+    if (!feed(sink, ctx, a.body, 0, expected, &received))
+        return 0;
     if (expected && received != expected)
         return 0;
     return a.result;
+}
+
+// Like the real one: a 206 continues (unless its range is a bad one), a 200
+// starts over with the whole file, a 416 refuses.
+int http_get_range(const char* url, sink_fn sink, void* ctx, range_get* range, const wchar_t* accept)
+{
+    range->outcome = range_other;
+    fake_http a = next_answer(url, accept, range->held);
+    uint64_t offset = 0, expected = range->size;
+    if (a.status == 206 && !a.bad_range) {
+        range->outcome = range_continued;
+        offset = range->held;
+        expected = range->size - range->held;
+    } else if (a.status == 200) {
+        range->outcome = range_whole;
+        if (!range->start_over(range->start_over_ctx))
+            return 0;
+    } else {
+        if (a.status == 206 || a.status == 416)
+            range->outcome = range_refused;
+        return 0;
+    }
+    uint64_t received = 0;
+    if (!feed(sink, ctx, a.body, offset, range->size, &received))
+        return 0;
+    return received == expected ? a.result : 0;
 }
 
 // Same as the product's: write, and hash only what reached the file.

@@ -15,6 +15,7 @@ struct fake_http {
     uint32_t status;   // 0: no answer at all (g_http_status untouched)
     const char* body;  // handed to the sink when status is 200; null for none
     int result;        // 0: the transfer fails even so (a cut connection)
+    bool bad_range;    // a 206 whose Content-Range does not continue the file
 };
 
 struct fake_api {
@@ -31,11 +32,12 @@ struct fake_unpack {
 struct fake_call {
     std::string url;
     std::wstring accept;
+    uint64_t from;     // the Range asked for: bytes from here on; 0 = the whole file
 };
 
 extern std::vector<fake_http> g_fake_http;     // answers, consumed in order
 extern std::vector<fake_api> g_fake_api;       // api_link_for results, in order
-extern std::vector<fake_call> g_http_calls;    // every http_get
+extern std::vector<fake_call> g_http_calls;    // every http_get and http_get_range
 extern std::vector<std::string> g_api_calls;   // every api_link_for link
 extern std::vector<fake_unpack> g_unpacks;     // every unpack_part
 extern std::vector<std::wstring> g_statuses;   // every status line

@@ -7,6 +7,7 @@ set(TOLVAR_PURE_TEST_NAMES
   release_link_test
   retry_test
   utf8_test
+  content_range_test
 )
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES
