@@ -12,6 +12,8 @@ bool is_server_failure(uint32_t status)
 bool is_retryable(uint32_t status)
 {
     // 403 and 429 are what the hosts send when they throttle anonymous use;
-    // 200 here means that the body broke off or had the wrong length.
-    return is_server_failure(status) || status == 200 || status == 403 || status == 408 || status == 429;
+    // 200 here means that the body broke off or had the wrong length, and so
+    // does 206, the answer that continues a download cut short.
+    return is_server_failure(status) || status == 200 || status == 206 || status == 403 || status == 408 ||
+           status == 429;
 }

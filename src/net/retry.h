@@ -11,6 +11,6 @@ extern const int waits[7];
 // in which the download host is worth bypassing through the release API.
 bool is_server_failure(uint32_t status);
 
-// True when another attempt may succeed: a server failure, or 200 (answered
-// but the body failed), 403, 408 or 429.
+// True when another attempt may succeed: a server failure, or 200 or 206
+// (answered but the body failed), 403, 408 or 429.
 bool is_retryable(uint32_t status);

@@ -73,6 +73,16 @@ class Resume(rig.GitHubSuite):
         self.assertLessEqual(first["sent"] + second["sent"], self.data.size + CHUNK)
         self.assertIn("Part 3 of 4: GitHub didn't answer (200). Trying again in 3 s...", run.statuses())
 
+    def test_a_link_that_cuts_every_answer_still_installs(self):
+        self.gh.fault_always(STORAGE, self.storage_path(), {"cut": 2 * MIB})
+        run = self.setup()
+        self.assert_installed(run)
+        asked = self.data_requests()
+        pieces = -(-self.data.size // (2 * MIB))
+        self.assertEqual([q["status"] for q in asked], [200] + [206] * (pieces - 1))
+        self.assertLessEqual(sum(q["sent"] for q in asked), self.data.size + 2 * CHUNK)
+        self.assertIn("Part 3 of 4: GitHub didn't answer (206). Trying again in 6 s...", run.statuses())
+
     def test_a_server_that_ignores_ranges_gets_a_full_fetch(self):
         self.gh.fault(STORAGE, self.storage_path(), {"cut": 4 * MIB}, {"norange": True})
         run = self.setup()

@@ -482,6 +482,7 @@ TEST_F(acquisition, a_stale_zip_that_cannot_be_replaced_is_never_unpacked)
 TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
 {
     const std::string head = body0.substr(0, 600), rest = body0.substr(600);
+    const std::string middle = body0.substr(600, 300), tail = body0.substr(900);
     const std::string other_head = same_length_other.substr(0, 600); // another file's start
     struct row {
         const char* name;
@@ -504,6 +505,8 @@ TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
          checksum_differs, 1},
         {"a cut answer: the next attempt asks for the rest", nullptr,
          {{200, head.c_str(), 0}, {206, rest.c_str(), 1}}, {0, 600}, L"", 2},
+        {"a cut rest: the next attempt asks for what is still missing", &head,
+         {{206, middle.c_str(), 0}, {206, tail.c_str(), 1}}, {600, 900}, L"", 2},
         {"a file as long as the part is no start: fetched whole", &same_length_other,
          {{200, body0.c_str(), 1}}, {0}, L"", 1},
         {"a file longer than the part is no start either", &longer, {{200, body0.c_str(), 1}}, {0}, L"", 1},

@@ -27,6 +27,8 @@ TEST(retry, status_classes)
         {199, false, false},
         {200, false, true},         // answered, but the body failed
         {201, false, false},
+        {206, false, true},         // the rest of a file, and the body failed
+        {207, false, false},
         {301, false, false},
         {302, false, false},
         {401, false, false},
