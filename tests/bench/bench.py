@@ -585,11 +585,14 @@ class Bench:
         t_cut, t_plain = stats(cut_s), stats(plain_s)
         self.row("6. cut link: time until installed (s)", fmt(t_cut, 1), fmt(t_plain, 1),
                  "%.2f" % (t_cut[0] / t_plain[0]), "installed", True)
+        waits = [3, 6, 12, 20, 30, 45, 60][:max(cut_attempts) - 1]
         self.notes.append(
-            "6. A link that cuts every answer after %d MiB: %s requests for the %d MiB part (%d runs); "
-            "the time includes the waits of the retry schedule between attempts (3 + 6 + 12 s for "
-            "four attempts); the reference is the same install on a link that does not cut."
-            % (CUT_AFTER // MIB, "/".join(str(a) for a in cut_attempts), CUT_SIZE // MIB, runs))
+            "6. A link that cuts every answer after %d MiB: %s requests for the %d MiB part (%d runs, "
+            "each request continuing where the last stopped); the time includes the retry schedule's "
+            "waits between attempts (%s = %d s); the reference is the same install on a link that "
+            "does not cut."
+            % (CUT_AFTER // MIB, "/".join(str(a) for a in cut_attempts), CUT_SIZE // MIB, runs,
+               " + ".join(str(w) for w in waits), sum(waits)))
         gh.set_latest(None)
         gh.remove_release("6.0")
         self.r.reset()

@@ -1,8 +1,12 @@
 """Kill at any moment, lose nothing: install and update runs of the real
 Tolvar-Setup.exe are killed at seeded random moments (list fetch, downloads,
-hashing, tar.exe, renames, the move into place, marker writes, the sweep),
+hashing, tar.exe, renames, the move into place, marker writes, the sweep)
+and at known steps (stopped there by the file event that starts the step),
 and a clean run after each must end exactly where a run without the kill
-ends, without touching anything outside the base folder."""
+ends, without touching anything outside the base folder. Right after each
+kill of an update, the version that current.txt names is whole and the
+hand-off starts it; the run after it fetches no more than the parts that
+could not be carried over."""
 
 import hashlib
 import os
@@ -18,6 +22,7 @@ import sandbox  # noqa: E402
 import fakegithub  # noqa: E402
 import releases  # noqa: E402
 import rig  # noqa: E402
+import stop_at  # noqa: E402
 
 SEED = int(os.environ.get("TOLVAR_KILL_SEED", "20261210"))
 KILLS = int(os.environ.get("TOLVAR_KILLS", "30"))
@@ -34,6 +39,46 @@ def state(base):
             out[path] = data
     out["<downloads left>"] = os.path.exists(os.path.join(base, "downloads"))
     return out
+
+
+def version_files(base, tag):
+    """The files and folders of one version folder, by path inside it."""
+    prefix = tag + os.sep
+    return {k[len(prefix):]: v for k, v in state(base).items() if k.startswith(prefix)}
+
+
+def step_reached(base):
+    """How far an update from 1.0 to 1.1 got, read off the tree."""
+    versions = os.path.join(base, "versions")
+    current = ""
+    if os.path.exists(os.path.join(versions, "current.txt")):
+        with open(os.path.join(versions, "current.txt")) as f:
+            current = f.read()
+    if current == "1.1":
+        if os.path.exists(os.path.join(versions, "1.0.gone")) or not os.path.exists(os.path.join(versions, "1.0")):
+            return "the sweep"
+        return "current.txt written"
+    if os.path.exists(os.path.join(versions, "previous.txt")):
+        return "previous.txt written"
+    if os.path.exists(os.path.join(versions, "1.1", "installed.txt")):
+        return "installed.txt written"
+    if os.path.exists(os.path.join(versions, "1.1")):
+        return "the move into place"
+    downloads = os.path.join(base, "downloads")
+    held = sorted(f for f in os.listdir(downloads)) if os.path.isdir(downloads) else []
+    return "building (cache: %s)" % (", ".join(h[:8] + h[64:] for h in held) or "empty")
+
+
+# The steps after the last part, in the order a run takes them, with the file
+# event that begins each: (step, folder below the base, name created or moved in).
+LATE_STEPS = [
+    ("the move into place", "versions", "1.1"),
+    ("previous.txt written", "versions", "previous.txt.new"),
+    ("current.txt written", "versions", "current.txt.new"),
+    ("the sweep", "versions", "1.0.gone"),
+]
+ORDER = ["building", "the move into place", "installed.txt written", "previous.txt written",
+         "current.txt written", "the sweep"]
 
 
 class Kills(unittest.TestCase):
@@ -56,6 +101,13 @@ class Kills(unittest.TestCase):
                             {"chunk_delay": 0.02, "chunk": 16384})
         cls.expected = {}
         cls.installed = None
+        # What an update from 1.0 cannot carry over: the changed parts and
+        # the launcher, which has no part folder.
+        cls.fetched_by_update = sum(p.size for p in cls.new if p.sha256 not in {o.sha256 for o in cls.old}
+                                    or p.to == "-")
+        cls.fetched_by_install = sum(p.size for p in cls.old)
+        cls.zip_ids = {str(a.id) for tag in ("1.0", "1.1") for a in cls.gh.release(tag).assets
+                       if a.name.endswith(".zip")}
         for scenario in ("install", "update"):
             cls.prepare(scenario)
             started = time.monotonic()
@@ -105,6 +157,32 @@ class Kills(unittest.TestCase):
         for image in ("Tolvar-Setup.exe", "tar.exe"):
             self.r.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", image)
 
+    def check_after_kill(self, scenario):
+        """What a player has right after the kill: for an update, the version
+        current.txt names is whole, and the hand-off starts its launcher."""
+        if scenario != "update":
+            return
+        with open(os.path.join(self.r.base, "versions", "current.txt")) as f:
+            current = f.read()
+        self.assertIn(current, ("1.0", "1.1"))
+        expected = version_files(self.installed, "1.0") if current == "1.0" else \
+            {k[4:]: v for k, v in self.expected["update"][0].items() if k.startswith("1.1" + os.sep)}
+        self.assertEqual(version_files(self.r.base, current), expected, "%s is whole" % current)
+        run = self.r.run(self.r.setup_exe, "--launch", probe=False, expect_records=1)
+        self.assertEqual(len(run.records), 1, run)
+        self.assertTrue(run.records[0]["exe"].endswith("\\versions\\%s\\Tolvar\\Tolvar.exe" % current),
+                        run.records)
+
+    def recover(self, scenario):
+        """The clean run after a kill: it ends where an uninterrupted run
+        ends and fetches no more than the parts it could not carry over."""
+        self.gh.clear_log()
+        self.clean_run(scenario)
+        fetched = sum(q["sent"] for q in self.gh.requests() if q["host"] in fakegithub.STORAGE_HOSTS
+                      and q["path"].split("?", 1)[0].rsplit("/", 1)[-1] in self.zip_ids)
+        limit = self.fetched_by_update if scenario == "update" else self.fetched_by_install
+        self.assertLessEqual(fetched, limit, "bytes of parts fetched by the run after the kill")
+
     def test_killed_runs_lose_nothing(self):
         rng = random.Random(SEED)
         outside = self.r.path("..", "kills-outside.txt")
@@ -126,11 +204,37 @@ class Kills(unittest.TestCase):
                 for z in zips:  # every zip the cache holds is a verified one
                     data = rig.read_bytes(os.path.join(self.r.base, "downloads", z))
                     self.assertEqual(hashlib.sha256(data).hexdigest() + ".zip", z)
-                self.clean_run(scenario)
+                if scenario == "update":
+                    print("kill %d at %.2f s: %s" % (k, delay, step_reached(self.r.base)))
+                self.check_after_kill(scenario)
+                self.recover(scenario)
                 self.assertEqual(state(self.r.base), expected,
                                  "killed after %.2f s of %.2f s" % (delay, duration))
                 with open(outside) as f:
                     self.assertEqual(f.read(), "keep")
+
+    def test_kills_at_known_steps(self):
+        """An update stopped by the file event that begins each late step,
+        then killed there: the step it really reached is recorded."""
+        for step, folder, name in LATE_STEPS:
+            with self.subTest(step=step):
+                self.prepare("update")
+                with stop_at.StopAt(os.path.join(self.r.base, folder), name, "Tolvar-Setup.exe",
+                                    self.r.prefix) as stop:
+                    p = self.start("1.1")
+                    self.assertTrue(stop.track(), "Tolvar-Setup.exe is running")
+                    self.assertTrue(stop.wait(120), "the run reached %s" % step)
+                    reached = step_reached(self.r.base)
+                    print("stopped at %s: %s" % (step, reached))
+                    stop.kill()
+                    p.wait(timeout=60)
+                    p._log.close()
+                kind = reached.split(" (")[0]
+                self.assertGreaterEqual(ORDER.index(kind), ORDER.index(step) - 1,
+                                        "stopped at %s, before %s" % (reached, step))
+                self.check_after_kill("update")
+                self.recover("update")
+                self.assertEqual(state(self.r.base), self.expected["update"][0])
 
 
 if __name__ == "__main__":
