@@ -33,6 +33,15 @@ _libc.inotify_init1.argtypes = [ctypes.c_int]
 _libc.inotify_add_watch.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_uint32]
 
 
+def _proc_list(pid, what):
+    """The NUL-separated fields of /proc/<pid>/<what>; empty when it is gone."""
+    try:
+        with open("/proc/%s/%s" % (pid, what), "rb") as f:
+            return f.read().split(b"\0")
+    except OSError:
+        return []
+
+
 def pids_of(image, prefix):
     """Linux pids of the Wine processes of the program named image that run
     in the Wine prefix (other build trees may run the same program)."""
@@ -40,20 +49,11 @@ def pids_of(image, prefix):
     for d in os.listdir("/proc"):
         if not d.isdigit():
             continue
-        try:
-            with open("/proc/%s/cmdline" % d, "rb") as f:
-                args = f.read().split(b"\0")
-        except OSError:
-            continue
         # Wine names a process by its Windows path as the first argument.
+        args = _proc_list(d, "cmdline")
         if not args or args[0].replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower() != image.lower().encode():
             continue
-        try:
-            with open("/proc/%s/environ" % d, "rb") as f:
-                env = f.read().split(b"\0")
-        except OSError:
-            continue
-        if b"WINEPREFIX=" + prefix.encode() in env:
+        if b"WINEPREFIX=" + prefix.encode() in _proc_list(d, "environ"):
             out.append(int(d))
     return out
 
