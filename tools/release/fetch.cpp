@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/strings.h"
+
 static const int max_redirects = 10; // WinHTTP's own limit
 
 void fetch_begin()
@@ -19,11 +21,6 @@ void fetch_end()
 static size_t write_to_file(char* data, size_t size, size_t count, void* ctx)
 {
     return fwrite(data, size, count, (FILE*)ctx) * size;
-}
-
-static bool starts_with(const char* s, const char* prefix)
-{
-    return strncmp(s, prefix, strlen(prefix)) == 0;
 }
 
 // One request without following redirects. Returns the curl result; the

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/strings.h"
 #include "install/setup_list.h"
 #include "messages.h"
 #include "names.h"
@@ -32,11 +33,6 @@ static setup_list read_as_setup(std::string text)
     return list;
 }
 
-static bool starts_with(const std::string& s, const char* prefix)
-{
-    return s.compare(0, strlen(prefix), prefix) == 0;
-}
-
 // A plain decimal number that fits 64 bits, as a size should be written.
 static bool plain_number(const std::string& word)
 {
@@ -51,7 +47,7 @@ static bool plain_number(const std::string& word)
 // Why the line is no line of any kind, as a hint after the message.
 static const char* why_no_kind(const std::string& line)
 {
-    if (starts_with(line, "\xEF\xBB\xBF"))
+    if (starts_with(line.c_str(), "\xEF\xBB\xBF"))
         return " (it begins with a byte order mark)";
     std::vector<std::string> words = split_words(line.c_str());
     if (words.empty())
@@ -93,8 +89,9 @@ static void check_word_line(int number, const std::string& line, const char* wha
     *seen_at = number;
 }
 
-// A part line that the setup counts or skips, and how it reads it.
-static void check_part_line(int number, const std::string& line, int index, int n)
+// A part line that the setup counts or skips, and how it reads it. Returns
+// 1 when the setup counts it as a part.
+static int check_part_line(int number, const std::string& line, int index, int n)
 {
     std::vector<std::string> words = split_words(line.c_str() + 5);
     setup_list read = read_as_setup("tag t\nrun r\n" + line);
@@ -118,13 +115,14 @@ static void check_part_line(int number, const std::string& line, int index, int 
         if (problem.empty())
             problem = "it has " + std::to_string(words.size()) + " of the 6 words (sha256 size dir from to url)";
         finding("line %d: the setup skips this part line: %s", number, problem.c_str());
-        return;
+        return 0;
     }
     if (!problem.empty())
         finding("line %d (part %d of %d): %s", number, index + 1, n, problem.c_str());
     else if (words.size() > 6)
         finding("line %d (part %d of %d): the setup ignores what follows the url: %s", number, index + 1, n,
                 shown(words[6]).c_str());
+    return 1;
 }
 
 void check_lines(const char* text, size_t len)
@@ -157,19 +155,17 @@ void check_lines(const char* text, size_t len)
         if (line.empty())
             continue;
 
-        if (starts_with(line, "tag ")) {
+        if (starts_with(line.c_str(), "tag ")) {
             check_word_line(number, line, "tag", tag_width, &tag_at);
-        } else if (starts_with(line, "run ")) {
+        } else if (starts_with(line.c_str(), "run ")) {
             check_word_line(number, line, "run", run_width, &run_at);
-        } else if (starts_with(line, "part ")) {
+        } else if (starts_with(line.c_str(), "part ")) {
             if (parts >= max_parts) {
                 finding("line %d: one part line too many: the setup reads only the first %d parts and ignores it",
                         number, max_parts);
                 continue;
             }
-            check_part_line(number, line, parts, whole.count);
-            if (read_as_setup("tag t\nrun r\n" + line).count == 1)
-                parts++;
+            parts += check_part_line(number, line, parts, whole.count);
         } else if (split_words(line.c_str()).size() > 0) {
             finding("line %d: the setup ignores this line: %s%s", number, shown(line).c_str(), why_no_kind(line));
         }

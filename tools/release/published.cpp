@@ -37,8 +37,11 @@ static int fetch_like_setup(const std::string& url, const std::string& path, fet
     if (!is_server_failure((uint32_t)r->status))
         return 0;
     char link_repo[256], link_tag[256], link_file[260], query[1024], asset[1024];
-    if (!split_release_link(url.c_str(), link_repo, link_tag, link_file) ||
-        !release_query_url(link_repo, link_tag, query))
+    int latest = 0;
+    if (!split_release_link(url.c_str(), link_repo, link_tag, link_file, &latest))
+        return 0;
+    // The tag form with an empty tag names no release the API could find.
+    if ((!latest && !link_tag[0]) || !release_query_url(link_repo, latest ? 0 : link_tag, query))
         return 0;
     fetch_result direct = *r;
     fetch_result q;
@@ -89,10 +92,11 @@ int check_published(const char* tag, const setup_list* old)
         fprintf(stderr, "tolvar-release: the setup cannot pin the tag %s with --tag\n", shown(tag).c_str());
         return 2;
     }
-    std::string url = tag ? format_text("https://%s/%s/releases/download/%s/tolvar-setup.txt", web_host, repo, tag)
-                          : format_text("https://%s/%s/releases/latest/download/tolvar-setup.txt", web_host, repo);
+    // The links that the setup forms for the list (pre is the web host's).
+    std::string url = tag ? format_text("%s%s/releases/download/%s/tolvar-setup.txt", pre, repo, tag)
+                          : format_text("%s%s/releases/latest/download/tolvar-setup.txt", pre, repo);
     char link_repo[256], link_tag[256], link_file[260];
-    if (!split_release_link(url.c_str(), link_repo, link_tag, link_file)) {
+    if (!split_release_link(url.c_str(), link_repo, link_tag, link_file, 0)) {
         fprintf(stderr, "tolvar-release: %s is no release download link\n", url.c_str());
         return 2;
     }

@@ -36,7 +36,7 @@ static void check_links(const setup_list* list)
 {
     for (int i = 0; i < list->count; i++) {
         char repo[256], tag[256], file[260];
-        if (!split_release_link(list->parts[i].url, repo, tag, file))
+        if (!split_release_link(list->parts[i].url, repo, tag, file, 0))
             warning("%s: its url %s is no release download link (%sOWNER/REPO/releases/download/TAG/FILE): when "
                     "the download host fails, the setup cannot fetch the part through the release API instead",
                     part_label(i, list->count, list->parts[i].url).c_str(), shown(list->parts[i].url).c_str(), pre);
