@@ -8,14 +8,21 @@
 #include "names.h"
 #include "report.h"
 
-// 1 when the setup, updating from old, moves part i's folder over instead of
-// downloading: the part has a part folder, old is another version whose
+// Tags that name one version folder, as Windows compares folder names: the
+// setup rebuilds that version and carries nothing over from it.
+static bool same_version(const setup_list* now, const setup_list* old)
+{
+    return path_key(now->tag) == path_key(old->tag);
+}
+
+// 1 when the setup, updating from old, carries part i's folder over instead
+// of downloading it: the part has a part folder, old is another version whose
 // parts.txt lists the part's digest (a part of old with that digest and a
 // part folder), and old has that folder (some part of old has it as its own).
 static int carried_over(const setup_list* now, int i, const setup_list* old)
 {
     char folder[520];
-    if (!part_folder_utf8(&now->parts[i], folder) || strcmp(old->tag, now->tag) == 0)
+    if (!part_folder_utf8(&now->parts[i], folder) || same_version(now, old))
         return 0;
     std::string key = path_key(folder);
     int listed = 0;
@@ -35,8 +42,8 @@ static int carried_over(const setup_list* now, int i, const setup_list* old)
 void report_update(const setup_list* now, const setup_list* old)
 {
     int n = now->count;
-    if (strcmp(now->tag, old->tag) == 0)
-        note("update from %s: the same tag, so the setup rebuilds the version and carries nothing over", old->tag);
+    if (same_version(now, old))
+        note("update from %s: the same version folder, so the setup rebuilds it and carries nothing over", old->tag);
     int downloaded = 0;
     uint64_t bytes = 0;
     for (int i = 0; i < n; i++) {
