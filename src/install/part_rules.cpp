@@ -28,3 +28,28 @@ const char* tool_for_url(const char* url)
             return tool;
     return 0;
 }
+
+int part_folder_utf8(const part_entry* part, char out[520])
+{
+    char folder[520];
+    if (part_is_tool_archive(part)) {
+        const char* tool = tool_for_url(part->url);
+        if (!tool)
+            return 0;
+        strcpy(folder, "Tolvar\\tools\\");
+        strcat(folder, tool);
+    } else {
+        size_t dir_len = strnlen(part->dir, 259);
+        size_t to_len = strnlen(part->to, 259);
+        memcpy(folder, part->dir, dir_len);
+        folder[dir_len] = '\\';
+        memcpy(folder + dir_len + 1, part->to, to_len);
+        folder[dir_len + 1 + to_len] = 0;
+    }
+    // A '/' byte never stands inside a multi-byte UTF-8 sequence.
+    for (char* p = folder; *p; p++)
+        if (*p == '/')
+            *p = '\\';
+    strcpy(out, folder);
+    return 1;
+}

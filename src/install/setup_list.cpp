@@ -117,22 +117,22 @@ static int scan_part(const char* p, part_entry* e)
 // be UTF-8 that turns into a file name and back into the same bytes (a
 // folder whose name does not convert back to the tag would be swept as
 // another version's).
-static bool list_is_safe(const setup_list* list)
+int list_is_safe(const setup_list* list)
 {
     if (!tag_is_safe(list->tag) || !rel_path_is_safe(list->run) || !utf8_is_valid(list->tag) ||
         !utf8_is_valid(list->run))
-        return false;
+        return 0;
     for (int i = 0; i < list->count; i++) {
         const part_entry* e = &list->parts[i];
         if (!rel_path_is_safe(e->dir) || !rel_path_is_safe(e->from) || !rel_path_is_safe(e->to))
-            return false;
+            return 0;
         if (!utf8_is_valid(e->dir) || !utf8_is_valid(e->from) || !utf8_is_valid(e->to))
-            return false;
+            return 0;
         // The digest names the cached zip inside the downloads folder.
         if (!rel_path_is_safe(e->sha256))
-            return false;
+            return 0;
     }
-    return true;
+    return 1;
 }
 
 int read_setup_list(char* text, const char* pinned_tag, setup_list* out)

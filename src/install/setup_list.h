@@ -39,3 +39,10 @@ enum list_result { list_ok, list_unreadable, list_other_tag };
 // pinned tag differs from out->tag (which then holds the list's tag for the
 // message).
 int read_setup_list(char* text, const char* pinned_tag, setup_list* out);
+
+// 1 when none of the list's names can reach outside the folder it is joined
+// to (the tag below the versions folder, run, and every part's dir, from, to
+// and sha256, the cached zip's name, below theirs) and tag, run, dir, from
+// and to are valid UTF-8. read_setup_list refuses a list for which this
+// gives 0.
+int list_is_safe(const setup_list* list);

@@ -31,3 +31,14 @@ void tag_arg(const wchar_t* cmdline, char out[128])
     }
     out[n] = 0;
 }
+
+int tag_can_be_pinned(const char* tag)
+{
+    if (!tag || !tag[0])
+        return 0;
+    int n = 0;
+    for (; tag[n]; n++)
+        if (n >= 127 || !is_tag_char((unsigned char)tag[n]))
+            return 0;
+    return 1;
+}

@@ -79,19 +79,12 @@ int zip_temp_path(const wchar_t* zip, wchar_t* out)
 
 int part_folder(const part_entry* part, wchar_t* out)
 {
-    wchar_t folder[MAX_PATH];
-    if (part_is_tool_archive(part)) {
-        const char* tool = tool_for_url(part->url);
-        if (!tool || !wformat(folder, MAX_PATH, L"Tolvar\\tools\\%hs", tool))
-            return 0;
-    } else {
-        wchar_t dir[MAX_PATH], to[MAX_PATH];
-        if (!utf8_to_wide(part->dir, dir, MAX_PATH) || !utf8_to_wide(part->to, to, MAX_PATH) ||
-            !wformat(folder, MAX_PATH, L"%ls\\%ls", dir, to))
-            return 0;
-    }
-    to_backslashes(folder);
-    wcscpy(out, folder);
+    char folder[520];
+    wchar_t wide[MAX_PATH];
+    // A folder too long for a path buffer counts as none.
+    if (!part_folder_utf8(part, folder) || !utf8_to_wide(folder, wide, MAX_PATH))
+        return 0;
+    wcscpy(out, wide);
     return 1;
 }
 

@@ -2,8 +2,10 @@
 """A walk through what Tolvar-Setup.exe does for a player, on the real
 executable under Wine against the fake GitHub, printed for a person to read.
 
-  1. release 1.0 (four parts) is published; Tolvar-Setup.exe installs it
-  2. release 1.1 changes only the data part; Tolvar-Setup.exe updates: the
+  1. release 1.0 (four parts) is made with tolvar-release make and
+     published; Tolvar-Setup.exe installs it
+  2. release 1.1 changes only the data part; tolvar-release check --from
+     tells what the update will download; Tolvar-Setup.exe updates: the
      unchanged parts are carried over, the data part is downloaded
   3. Tolvar-Setup.exe copied as Tolvar.exe into a game folder hands over to
      the installed launcher
@@ -134,11 +136,30 @@ class Demo:
 
     # -- showing things -------------------------------------------------------
     def publish(self, tag, parts):
-        releases.publish(self.gh, tag, parts)
+        """Makes the release as its pipeline would (zips and tolvar-setup.in
+        in a folder, then tolvar-release make) and publishes what make wrote."""
+        folder = os.path.join(self.out_dir, "release-" + tag)
+        out = releases.make_release(folder, tag, parts)
+        print("tolvar-release make %s:" % folder)
+        for line in out.splitlines():
+            print("  " + line)
+        with open(os.path.join(folder, "tolvar-setup.txt"), "rb") as f:
+            releases.publish(self.gh, tag, parts, list_bytes=f.read())
         print("Published release %s on the fake GitHub (now the latest):" % tag)
         for p in parts:
             print("  %-26s %8s  sha256 %s..." % (p.file, human_size(p.size), p.sha256[:16]))
         print("  %-26s %8s" % ("tolvar-setup.txt", "list"))
+        return os.path.join(folder, "tolvar-setup.txt")
+
+    def announce_update(self, old_list, tag):
+        """What tolvar-release check --from says the update will download."""
+        folder = os.path.join(self.out_dir, "release-" + tag)
+        code, out = releases.run_release_tool("check", folder, "--from", old_list)
+        print("tolvar-release check %s --from %s:" % (folder, old_list))
+        for line in out.splitlines():
+            print("  " + line)
+        check(code == 0, "check --from passes the release")
+        return sorted(re.findall(r"update from \S+: part \d+ of \d+ \((\S+)\) is downloaded", out))
 
     def last_seq(self):
         reqs = self.gh.requests()
@@ -283,7 +304,7 @@ class Demo:
         heading("1. First install: release 1.0")
         parts = releases.sample_parts(self.r.bin, "1.0")
         parts[2] = data_part("1.0")
-        self.publish("1.0", parts)
+        self.list_1_0 = self.publish("1.0", parts)
         since = self.last_seq()
         run, shots, midway = self.setup_run("1-install")
         pngs = self.show_run("Tolvar-Setup.exe (double-clicked, no arguments)", run, shots,
@@ -330,7 +351,9 @@ class Demo:
         data11 = data_part("1.1", {"data/new-map.txt": b"a map that came with 1.1"})
         parts = [game11, launcher11, data11, python]
         self.publish("1.1", parts)
-        bin_before = os.stat(os.path.join(self.r.base, "versions", "1.0", "Tolvar", "bin")).st_ino
+        announced = self.announce_update(self.list_1_0, "1.1")
+        game_file = ("Tolvar", "bin", "tolvar-game.exe")
+        game_before = os.stat(os.path.join(self.r.base, "versions", "1.0", *game_file)).st_ino
         since = self.last_seq()
         run, shots, midway = self.setup_run("2-update")
         pngs = self.show_run("Tolvar-Setup.exe (run again)", run, shots, "2-update", midway)
@@ -356,15 +379,19 @@ class Demo:
         check(got == sorted([data11.file, launcher11.file]),
               "only the changed data part (and the launcher, which has no folder of its own) "
               "downloaded, got %s" % got)
+        check(got == announced, "the parts downloaded are the ones tolvar-release check --from announced, "
+                                "announced %s" % announced)
         check(any(s.startswith(DOWNLOADING % (3, n)) for s in seen), "status 'Downloading part 3 of 4' seen")
         check(self.read("versions", "current.txt") == b"1.1", "current.txt names 1.1")
         check(self.read("versions", "previous.txt") == b"1.0", "previous.txt names 1.0")
         check(not os.path.exists(os.path.join(self.r.base, "versions", "1.0")), "version 1.0 swept away")
         check(self.read("versions", "1.1", "Tolvar", "data", "world.txt") == b"world of 1.1",
               "the new data is in place")
-        bin_dir = os.path.join(self.r.base, "versions", "1.1", "Tolvar", "bin")
-        check(os.path.isdir(bin_dir) and os.stat(bin_dir).st_ino == bin_before,
-              "the game folder was moved over from 1.0, not unpacked again")
+        game_now = os.path.join(self.r.base, "versions", "1.1", *game_file)
+        # Carried over, the game is the same file under a second name (a hard
+        # link, or the file moved where links are not kept), not a new copy.
+        check(os.path.isfile(game_now) and os.stat(game_now).st_ino == game_before,
+              "the game folder was carried over from 1.0, not unpacked again")
         check(self.read("versions", "1.1", "Tolvar", "tools", "python", "python.txt") == b"python 3.12",
               "the python tools were carried over")
         game_win = "%s\\versions\\1.1\\Tolvar\\bin\\tolvar-game.exe" % self.base_win

@@ -3,11 +3,18 @@ on the fake GitHub.
 
     parts = sample_parts(bin_dir, "1.0")
     publish(gh, "1.0", parts)        # latest is now 1.0
+
+A release is published with the setup list that the release tool writes for
+it ("tolvar-release make", as a release pipeline runs it); a release that is
+wrong on purpose, which make refuses, passes made=False and gets its list
+written line by line here.
 """
 
 import hashlib
 import io
 import os
+import subprocess
+import tempfile
 import zipfile
 
 REPO = "brannix/ProjectTolvar"
@@ -43,7 +50,59 @@ class Part:
         return "part %s %d %s %s %s %s" % (self.sha256, self.size, self.dir, self.from_, self.to, url)
 
 
+ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+
+
+def release_tool():
+    """The command that runs tolvar-release: TOLVAR_RELEASE_TOOL, or
+    scripts/release-tool, which builds it when needed."""
+    tool = os.environ.get("TOLVAR_RELEASE_TOOL")
+    return [tool] if tool else ["bash", os.path.join(ROOT, "scripts", "release-tool")]
+
+
+def run_release_tool(*args):
+    """(exit code, stdout and stderr) of tolvar-release with these arguments."""
+    r = subprocess.run(release_tool() + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, timeout=600)
+    return r.returncode, r.stdout.decode("utf-8", "replace")
+
+
+def write_release(folder, tag, parts, run=RUN):
+    """The zips and the tolvar-setup.in of a release, as an engineer lays them out."""
+    os.makedirs(folder, exist_ok=True)
+    for p in parts:
+        if p.url is not None or p.sha256 != hashlib.sha256(p.data).hexdigest() or p.size != len(p.data):
+            raise ValueError("%s is wrong on purpose: publish it with made=False" % p.file)
+        with open(os.path.join(folder, p.file), "wb") as f:
+            f.write(p.data)
+    lines = ["tag " + tag, "run " + run,
+             "url https://github.com/%s/releases/download/%s/" % (REPO, tag)]
+    lines += ["part %s %s %s %s" % (p.file, p.dir, p.from_, p.to) for p in parts]
+    with open(os.path.join(folder, "tolvar-setup.in"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def make_release(folder, tag, parts, run=RUN):
+    """Lays the release out in folder and runs tolvar-release make there;
+    returns what make printed. Fails when make refuses the release."""
+    write_release(folder, tag, parts, run)
+    code, out = run_release_tool("make", folder)
+    if code != 0:
+        raise AssertionError("tolvar-release make refused release %s:\n%s" % (tag, out))
+    return out
+
+
+def made_list(tag, parts, run=RUN):
+    """The setup list that tolvar-release make writes for the release."""
+    with tempfile.TemporaryDirectory(prefix="tolvar-release-") as folder:
+        make_release(folder, tag, parts, run)
+        with open(os.path.join(folder, "tolvar-setup.txt"), "rb") as f:
+            return f.read()
+
+
 def setup_list(tag, parts, run=RUN, newline="\r\n"):
+    """The setup list written line by line, for releases that are wrong on
+    purpose (make refuses them)."""
     lines = ["tag " + tag, "run " + run] + [p.line(tag) for p in parts]
     return (newline.join(lines) + newline).encode()
 
@@ -68,9 +127,13 @@ def sample_parts(bin_dir, version, game_bytes=None):
     ]
 
 
-def publish(gh, tag, parts, run=RUN, latest=True, list_bytes=None):
-    """Publishes the release: its parts and its setup list as assets."""
+def publish(gh, tag, parts, run=RUN, latest=True, list_bytes=None, made=True):
+    """Publishes the release: its parts and its setup list as assets. The
+    list is list_bytes when given, else the one make writes (made=False:
+    the one setup_list writes)."""
     assets = {p.file: p.data for p in parts}
-    assets["tolvar-setup.txt"] = list_bytes if list_bytes is not None else setup_list(tag, parts, run)
+    if list_bytes is None:
+        list_bytes = made_list(tag, parts, run) if made else setup_list(tag, parts, run)
+    assets["tolvar-setup.txt"] = list_bytes
     gh.add_release(tag, assets, latest=latest)
     return assets

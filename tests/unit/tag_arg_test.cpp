@@ -61,3 +61,23 @@ TEST(tag_arg, null_command_line_pins_nothing)
     tag_arg(nullptr, out);
     EXPECT_STREQ("", out);
 }
+
+// A tag can be pinned exactly when "--tag <tag>" gives it back whole.
+TEST(tag_arg, can_be_pinned_agrees_with_the_command_line)
+{
+    const std::string rows[] = {
+        "1.4.2", "v1.4.2-rc_1", std::string(127, 'a'), std::string(128, 'a'), "", "1,4", "1/4",
+        "1+build", "1.\xC3\xA9", "\xC4\xB1", "a\"b", "a b",
+    };
+    for (const std::string& tag : rows) {
+        SCOPED_TRACE(tag);
+        std::wstring cmdline = L"--tag ";
+        for (unsigned char c : tag)
+            cmdline += (wchar_t)c; // bytes as characters: non-ASCII bytes stay outside the set
+        char out[128];
+        tag_arg(cmdline.c_str(), out);
+        bool pinned = out[0] && tag == out;
+        EXPECT_EQ(tag_can_be_pinned(tag.c_str()) != 0, pinned);
+    }
+    EXPECT_EQ(tag_can_be_pinned(nullptr), 0);
+}
