@@ -15,9 +15,6 @@
 
 const wchar_t searching[] = L"Looking for the latest Tolvar...";
 
-// The game's repository on the web host.
-static const char repo[] = "brannix/ProjectTolvar";
-
 const char* manifest_url()
 {
     static char u[1024]; // the setup-list URL
@@ -26,10 +23,8 @@ const char* manifest_url()
     tag_arg(g_cmdline, tag);
     if (from_env && from_env[0])
         format(u, sizeof u, "%s", from_env);
-    else if (tag[0])
-        format(u, sizeof u, "%s%s/releases/download/%s/tolvar-setup.txt", pre, repo, tag);
     else
-        format(u, sizeof u, "%s%s/releases/latest/download/tolvar-setup.txt", pre, repo);
+        setup_list_link(tag, u); // fits: a pinned tag has at most 127 characters
     return u;
 }
 
@@ -75,7 +70,7 @@ static attempt_result attempt(mem_buf* list)
 {
     if (g_http_status == 404)
         fail(L"Tolvar has no release to install from yet. Its releases page says when one is out: %hs%hs/releases",
-             pre, repo);
+             pre, game_repo);
     if (g_http_status == 0)
         fail(L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.");
     fail(L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over "

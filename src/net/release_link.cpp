@@ -10,6 +10,7 @@ const char web_host[] = WEB_HOST;
 const char api_host[] = API_HOST;
 const char pre[] = "https://" WEB_HOST "/";
 const char api_prefix[] = "https://" API_HOST "/";
+const char game_repo[] = "brannix/ProjectTolvar";
 
 // Copies len bytes and a terminator into out of the given size; 0 when they
 // do not fit.
@@ -73,6 +74,22 @@ static int append(char* out, size_t size, size_t* used, const char* text)
     *used += take;
     out[*used] = 0;
     return take == len;
+}
+
+int setup_list_link(const char* tag, char out[1024])
+{
+    out[0] = 0;
+    size_t used = 0;
+    int fits = append(out, 1024, &used, pre);
+    fits &= append(out, 1024, &used, game_repo);
+    if (tag && tag[0]) {
+        fits &= append(out, 1024, &used, "/releases/download/");
+        fits &= append(out, 1024, &used, tag);
+        fits &= append(out, 1024, &used, "/tolvar-setup.txt");
+    } else {
+        fits &= append(out, 1024, &used, "/releases/latest/download/tolvar-setup.txt");
+    }
+    return fits;
 }
 
 int release_query_url(const char* repo, const char* tag, char out[1024])

@@ -15,6 +15,14 @@ extern const char pre[];
 // "https://" + api_host + "/": every API URL begins with this.
 extern const char api_prefix[];
 
+// The game's repository on the web host, "owner/repo".
+extern const char game_repo[];
+
+// The download link of the setup list "tolvar-setup.txt" of the release
+// with the tag (null or empty: the latest release) into out (1024 bytes).
+// Returns 1, or 0 when it did not fit (out then holds the cut text).
+int setup_list_link(const char* tag, char out[1024]);
+
 // Splits a zero-terminated release download link of the form
 // pre + "owner/repo/releases/latest/download/<file>" or
 // pre + "owner/repo/releases/download/<tag>/<file>" into repo ("owner/repo",

@@ -78,6 +78,27 @@ TEST(release_link, split_download_links)
     }
 }
 
+TEST(release_link, setup_list_links)
+{
+    char out[1024];
+    ASSERT_EQ(1, setup_list_link(nullptr, out));
+    EXPECT_STREQ("https://github.com/brannix/ProjectTolvar/releases/latest/download/tolvar-setup.txt", out);
+    ASSERT_EQ(1, setup_list_link("", out));
+    EXPECT_STREQ("https://github.com/brannix/ProjectTolvar/releases/latest/download/tolvar-setup.txt", out);
+    ASSERT_EQ(1, setup_list_link("1.4.2", out));
+    EXPECT_STREQ("https://github.com/brannix/ProjectTolvar/releases/download/1.4.2/tolvar-setup.txt", out);
+    // What the link splitter makes of them is what the API detour asks for.
+    char repo[256], tag[256], file[260];
+    int latest = -1;
+    ASSERT_EQ(1, split_release_link(out, repo, tag, file, &latest));
+    EXPECT_STREQ("brannix/ProjectTolvar", repo);
+    EXPECT_STREQ("1.4.2", tag);
+    EXPECT_STREQ("tolvar-setup.txt", file);
+    EXPECT_EQ(0, latest);
+    EXPECT_EQ(0, setup_list_link(std::string(1100, 't').c_str(), out));
+    EXPECT_EQ(1023u, strlen(out));
+}
+
 TEST(release_link, query_urls)
 {
     char out[1024];

@@ -19,7 +19,6 @@
 #include "report.h"
 
 // The game's repository, as the setup names it in its list links.
-static const char repo[] = "brannix/ProjectTolvar";
 
 struct download_folder {
     std::string dir;                          // the temporary folder
@@ -93,8 +92,9 @@ int check_published(const char* tag, const setup_list* old)
         return 2;
     }
     // The links that the setup forms for the list (pre is the web host's).
-    std::string url = tag ? format_text("%s%s/releases/download/%s/tolvar-setup.txt", pre, repo, tag)
-                          : format_text("%s%s/releases/latest/download/tolvar-setup.txt", pre, repo);
+    char link[1024];
+    setup_list_link(tag, link); // fits: a pinnable tag has at most 127 characters
+    std::string url = link;
     char link_repo[256], link_tag[256], link_file[260];
     if (!split_release_link(url.c_str(), link_repo, link_tag, link_file, 0)) {
         fprintf(stderr, "tolvar-release: %s is no release download link\n", url.c_str());
