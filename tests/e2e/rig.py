@@ -106,17 +106,20 @@ class Rig:
         self.wine(os.path.join(self.bin, "spawn.exe"), timeout=300)
         self.install_tar()
 
-    def install_tar(self):
+    def install_tar(self, logged=True):
         """Puts Windows' tar.exe where Windows keeps it (Wine has none): the
         real archiver, built from Debian's libarchive source by
-        scripts/build-archiver, as bsdtar.exe, and beside it as tar.exe the
-        wrapper that logs each run and hands it over unchanged."""
+        scripts/build-archiver. logged: tar.exe is the wrapper that logs
+        each run (Run.tar_runs) and hands it unchanged to the archiver
+        beside it, bsdtar.exe; else tar.exe is the archiver itself, one
+        process as on Windows, for suites that kill it at chosen moments."""
         system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
         real = os.path.join(self.build_dir, "archiver", "bsdtar.exe")
         if not os.path.exists(real):
             raise AssertionError("%s is missing: run scripts/build (or scripts/build-archiver %s)"
                                  % (real, self.build_dir))
-        for source, name in ((real, "bsdtar.exe"), (os.path.join(self.bin, "tar.exe"), "tar.exe")):
+        tar = os.path.join(self.bin, "tar.exe") if logged else real
+        for source, name in ((real, "bsdtar.exe"), (tar, "tar.exe")):
             target = os.path.join(system32, name)
             if not os.path.exists(target) or read_bytes(target) != read_bytes(source):
                 shutil.copyfile(source, target)
@@ -125,6 +128,30 @@ class Rig:
         target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
         if os.path.exists(target):
             os.remove(target)
+
+    def kill_images(self, *images):
+        """Ends every process of this prefix whose program is one of images,
+        as a crash or Task Manager would. taskkill first; then, at the Unix
+        level, any that taskkill could not see: under Wine a program whose
+        parent was killed while starting it can hang in its start, unlisted."""
+        for image in images:
+            self.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", image)
+        names = tuple("\\" + image.lower() for image in images)
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    env = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    program = f.read().split(b"\0")[0].decode(errors="replace").lower()
+            except OSError:
+                continue
+            if ("WINEPREFIX=" + self.prefix).encode() in env and program.endswith(names):
+                try:
+                    os.kill(int(pid), 9)
+                except OSError:
+                    pass
 
     def stop_wineserver(self):
         env = dict(os.environ, WINEPREFIX=self.prefix)

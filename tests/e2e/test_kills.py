@@ -123,7 +123,7 @@ class Kills(unittest.TestCase):
         """The tree a run of the scenario starts from: nothing, or 1.0
         installed (copied from the first clean install)."""
         cls.r.reset()
-        cls.r.install_tar()
+        cls.r.install_tar(logged=False)  # one process, as on Windows
         if scenario != "update":
             return
         if cls.installed is None:
@@ -154,8 +154,7 @@ class Kills(unittest.TestCase):
     def kill(self):
         # As a crash or Task Manager would: no chance to clean up, and the
         # unpacker it started dies with it.
-        for image in ("Tolvar-Setup.exe", "tar.exe", "bsdtar.exe"):
-            self.r.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", image)
+        self.r.kill_images("Tolvar-Setup.exe", "tar.exe", "bsdtar.exe")
 
     def check_after_kill(self, scenario):
         """What a player has right after the kill: for an update, the version
