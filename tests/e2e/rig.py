@@ -311,7 +311,8 @@ def tree(root):
 
 class GitHubSuite(unittest.TestCase):
     """A suite of runs against one fake GitHub; every test starts from no
-    install, no scripted fault and an empty request log."""
+    install and a fake GitHub as it started: no release, no file, no
+    scripted fault, an empty request log."""
 
     suite_name = None  # names the scratch folder
 
@@ -329,5 +330,4 @@ class GitHubSuite(unittest.TestCase):
     def setUp(self):
         self.r.reset()
         self.r.install_tar()
-        self.gh.clear_faults()
-        self.gh.clear_log()
+        self.gh.reset()
