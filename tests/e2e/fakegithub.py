@@ -119,11 +119,12 @@ Faults
                       any answer, or with hold_at: N once the headers and N
                       body bytes are sent (the rest follows on let_go)
   RATE_LIMITED is a ready rule for GitHub's 403 rate-limit answer.
-  hold(host, path, name, at=None)  queues one {"hold": name} rule (hold_at at).
-  wait_held(name, timeout=30) -> the log record of the request held under
-      name, once it waits (None at the timeout); let_go(name) lets it and any
-      later request held under name go on. clear_faults() and reset() let
-      every held request go.
+  hold(host, path, name, at=None)  queues one {"hold": name} rule (hold_at at)
+      and starts name afresh: what an earlier hold of that name held goes on.
+  wait_held(name, timeout=30) -> the log record of the first request held
+      under name, once it waits (None at the timeout); let_go(name) lets it
+      and any later request held under name go on. clear_faults() and
+      reset() let every held request go.
 
 Reset
   reset()  back to a server that has just started: no release, no latest,
@@ -562,6 +563,10 @@ class FakeGitHub:
         rule = {"hold": name}
         if at is not None:
             rule["hold_at"] = at
+        with self._lock:
+            old = self._holds.pop(name, None)
+        if old:
+            old["gate"].set()
         self.fault(host, path, rule)
 
     def _hold_entry(self, name):

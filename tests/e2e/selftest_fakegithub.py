@@ -389,6 +389,9 @@ def holds_keep_a_request_until_let_go(gh):
         eq((resp.status, body == BIG), (200, True), "hold_at=%r: whole answer after let_go" % at)
         gh.clear_faults()
     eq(gh.wait_held("never", timeout=0.2), None, "no request: wait_held times out")
+    # A new hold of the same name waits for a request of its own.
+    gh.hold(STORAGE, spath, "h")
+    eq(gh.wait_held("h", timeout=0.2), None, "hold starts the name afresh")
     # clear_faults lets a held request go too.
     got = {}
     gh.hold(STORAGE, spath, "h")
