@@ -49,24 +49,29 @@ def version_files(base, tag):
     return {k[len(prefix):]: v for k, v in state(base).items() if k.startswith(prefix)}
 
 
-def step_reached(base):
-    """How far an update from 1.0 to 1.1 got, read off the tree."""
+def step_reached(base, scenario="update"):
+    """How far an install of 1.0, or an update from 1.0 to 1.1, got, read
+    off the tree."""
+    tag = "1.1" if scenario == "update" else "1.0"
     versions = os.path.join(base, "versions")
+    downloads = os.path.join(base, "downloads")
     current = ""
     if os.path.exists(os.path.join(versions, "current.txt")):
         with open(os.path.join(versions, "current.txt")) as f:
             current = f.read()
-    if current == "1.1":
-        if os.path.exists(os.path.join(versions, "1.0.gone")) or not os.path.exists(os.path.join(versions, "1.0")):
-            return "the sweep"
-        return "current.txt written"
+    if current == tag:
+        if scenario == "update":
+            swept = os.path.exists(os.path.join(versions, "1.0.gone")) or \
+                not os.path.exists(os.path.join(versions, "1.0"))
+        else:
+            swept = not os.path.isdir(downloads)
+        return "the sweep" if swept else "current.txt written"
     if os.path.exists(os.path.join(versions, "previous.txt")):
         return "previous.txt written"
-    if os.path.exists(os.path.join(versions, "1.1", "installed.txt")):
+    if os.path.exists(os.path.join(versions, tag, "installed.txt")):
         return "installed.txt written"
-    if os.path.exists(os.path.join(versions, "1.1")):
+    if os.path.exists(os.path.join(versions, tag)):
         return "the move into place"
-    downloads = os.path.join(base, "downloads")
     held = sorted(f for f in os.listdir(downloads)) if os.path.isdir(downloads) else []
     return "building (cache: %s)" % (", ".join(h[:8] + h[64:] for h in held) or "empty")
 
@@ -223,7 +228,7 @@ class Kills(unittest.TestCase):
             deadline = time.monotonic() + 30
             while self.cache().get(temp, -1) < (at or 0) and time.monotonic() < deadline:
                 time.sleep(0.02)
-            reached = step_reached(self.r.base)
+            reached = step_reached(self.r.base, scenario)
             self.kill()
             p.wait(timeout=60)
             p._log.close()
@@ -237,6 +242,7 @@ class Kills(unittest.TestCase):
     def test_killed_runs_lose_nothing(self):
         rng = random.Random(SEED)
         outside = self.r.path("..", "kills-outside.txt")
+        hits = {}
         for k in range(KILLS):
             scenario = rng.choice(["install", "update"])
             with self.subTest(kill=k, scenario=scenario):
@@ -255,14 +261,17 @@ class Kills(unittest.TestCase):
                 for z in zips:  # every zip the cache holds is a verified one
                     data = rig.read_bytes(os.path.join(self.r.base, "downloads", z))
                     self.assertEqual(hashlib.sha256(data).hexdigest() + ".zip", z)
-                if scenario == "update":
-                    print("kill %d at %.2f s: %s" % (k, delay, step_reached(self.r.base)))
+                reached = step_reached(self.r.base, scenario)
+                step = reached.split(" (")[0]
+                hits[scenario, step] = hits.get((scenario, step), 0) + 1
+                print("kill %d of an %s at %.2f s: %s" % (k, scenario, delay, reached))
                 self.check_after_kill(scenario)
                 self.recover(scenario)
                 self.assertEqual(state(self.r.base), expected,
                                  "killed after %.2f s of %.2f s" % (delay, duration))
                 with open(outside) as f:
                     self.assertEqual(f.read(), "keep")
+        print("random kills hit: " + ", ".join("%s %s %d" % (sc, step, n) for (sc, step), n in sorted(hits.items())))
 
     def test_kills_at_known_steps(self):
         """Runs killed in the download of a given part at a given byte, and
