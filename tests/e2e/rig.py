@@ -67,12 +67,22 @@ def read_json_lines(path, growing=False):
 class Run:
     """What one start of a program left behind."""
 
-    def __init__(self, code, events, records, elapsed, tar_runs=()):
+    def __init__(self, code, events, records, elapsed, tar_runs=(), missed=None):
         self.code = code
-        self.events = events      # the probe's timeline
+        self._events = events     # the probe's timeline
+        self.missed = missed      # why the probe saw no window, when it saw none
         self.records = records    # what recorder.exe stand-ins wrote
         self.elapsed = elapsed
         self.tar_runs = list(tar_runs)  # each tar.exe run: cmdline, cwd, code
+
+    @property
+    def events(self):
+        """The probe's timeline. A window that closed before the probe found
+        it (a run that builds nothing can end in 100 ms) leaves none: a test
+        that reads what the user saw then fails, one that does not goes on."""
+        if self.missed:
+            raise AssertionError(self.missed)
+        return self._events
 
     def statuses(self):
         """Status lines in the order they were seen, repeats folded."""
@@ -92,6 +102,8 @@ class Run:
         return [e for e in self.events if e.get("ev") == "msgbox"]
 
     def __repr__(self):
+        if self.missed:
+            return "Run(code=%r, probe saw no window, records=%r)" % (self.code, self.records)
         return "Run(code=%r, statuses=%r, boxes=%r, records=%r)" % (
             self.code, self.statuses(), [b.get("text") for b in self.boxes], self.records)
 
@@ -261,12 +273,15 @@ class Rig:
         probe_proc._log.close()
         events = read_json_lines(out, growing=not whole)
         if not whole:
-            return events
+            return events, None
         bad = [e for e in events if e.get("ev") in ("timeout", "error")]
+        if bad and all(e.get("reason") == "no window or message box appeared" for e in bad) \
+                and not any(e.get("ev") in ("window", "status", "msgbox") for e in events):
+            return events, "probe.exe saw no window of the run: %s" % out
         if probe_proc.returncode != 0 or bad:
             raise AssertionError("probe.exe exited %s with %r: %s"
                                  % (probe_proc.returncode, bad or events[-1:], out))
-        return events
+        return events, None
 
     def wait_programs_gone(self, record_variable, timeout=30):
         """Until no program started with this TOLVAR_TEST_RECORD value runs
@@ -317,9 +332,9 @@ class Rig:
         code = self.wine(os.path.join(self.bin, "spawn.exe"), *spawn_args, env=env,
                          timeout=timeout, stem="spawn")
         elapsed = time.monotonic() - started
-        events = []
+        events, missed = [], None
         if probe_proc:
-            events = self._end_probe(probe_proc, base + ".probe.jsonl", whole=code != 200)
+            events, missed = self._end_probe(probe_proc, base + ".probe.jsonl", whole=code != 200)
         if code == 200:  # spawn.exe could not start the program: say why
             with open(self._last_base + ".err", "rb") as f:
                 raise AssertionError("could not start %s: %s" % (exe, f.read().decode(errors="replace")))
@@ -332,7 +347,7 @@ class Rig:
         # count of records means something only once they have all ended.
         self.wait_programs_gone(env["TOLVAR_TEST_RECORD"])
         records = read_json_lines(record)
-        return Run(code, events, records, elapsed, read_json_lines(tar_log))
+        return Run(code, events, records, elapsed, read_json_lines(tar_log), missed)
 
 
 def tree(root):

@@ -149,6 +149,9 @@ class Install(rig.GitHubSuite):
         marker = self.versions("1.0", "Tolvar", "bin", "mark.txt")
         open(marker, "w").close()
         self.gh.clear_log()
+        # Nothing is built: without a slow list the window can close before
+        # the probe has found it.
+        self.gh.fault_always("github.com", LIST_LATEST, {"delay": 0.5})
         run = self.setup()
         self.assertEqual([q["path"] for q in self.gh.requests() if q["host"] == "github.com"], [LIST_LATEST])
         self.assertTrue(os.path.exists(marker), "the installed version was left as it was")
