@@ -15,6 +15,10 @@ export WINEPREFIX="$TOLVAR_BUILD_DIR/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64
+# Wine takes the ANSI and OEM code pages from the locale: pin the ones of an
+# English Windows (1252 and 437), so that every run meets the same hostile
+# tar.exe whatever locale the caller has.
+export LC_ALL=C.UTF-8
 state="$TOLVAR_BUILD_DIR/wine-state"
 mkdir -p "$state"
 

@@ -52,6 +52,12 @@ int name_version(const setup_list* list, install_tree* tree)
                 // current.txt and previous.txt fit as well
                 wformat(later, MAX_PATH, L"%ls\\installed.txt.new", tree->version_dir) &&
                 wformat(later, MAX_PATH, L"%ls\\%ls", tree->staging_dir, run);
+    // every part's folder in the staging folder, where tar.exe is started
+    for (int i = 0; fits && i < list->count; i++) {
+        wchar_t dir[MAX_PATH];
+        fits = utf8_to_wide(list->parts[i].dir, dir, MAX_PATH) &&
+               wformat(later, MAX_PATH, L"%ls\\%ls", tree->staging_dir, dir);
+    }
     if (!fits) {
         clear_version(tree);
         return 0;

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "base/relative_path.h"
 #include "base/start_process.h"
 #include "base/text.h"
 #include "install/files.h"
@@ -17,10 +18,24 @@ static int run_tar(const wchar_t* zip, const wchar_t* dest)
     UINT len = GetSystemDirectoryW(system, MAX_PATH);
     if (len == 0 || len >= MAX_PATH)
         return 0;
-    // Three paths of up to 259 characters always fit: a cut command line
-    // could name another destination folder.
+    // tar.exe reads its arguments in the ANSI code page: a user name outside
+    // it would be lost or read as a look-alike folder. The destination goes
+    // over as the working folder, which arrives as wide text, and the zip is
+    // named relative to it, in ASCII; "-C ." then names that very folder.
+    wchar_t full_dest[MAX_PATH];
+    wchar_t full_zip[MAX_PATH];
+    DWORD d = GetFullPathNameW(dest, MAX_PATH, full_dest, NULL);
+    DWORD z = GetFullPathNameW(zip, MAX_PATH, full_zip, NULL);
+    if (d == 0 || d >= MAX_PATH || z == 0 || z >= MAX_PATH)
+        return 0;
+    if (d > 3 && full_dest[d - 1] == L'\\')
+        full_dest[d - 1] = 0;
+    // Each folder below the shared part costs "..\\": at most 130 of them.
+    wchar_t rel[720];
+    if (!relative_path(full_dest, full_zip, rel, 720))
+        return 0;
     wchar_t cmd[1024];
-    if (!wformat(cmd, 1024, L"\"%ls\\tar.exe\" -xf \"%ls\" -C \"%ls\"", system, zip, dest))
+    if (!wformat(cmd, 1024, L"\"%ls\\tar.exe\" -xf \"%ls\" -C .", system, rel))
         return 0;
 
     STARTUPINFOW si = {};
@@ -50,8 +65,11 @@ void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_di
     else
         fits = fits && wformat(dest, MAX_PATH, L"%ls\\%ls", staging_dir, dir);
     to_backslashes(dest);
+    // The folder was checked when the version was named; this only guards a cut path.
     if (!fits)
-        fail(UNPACK_FAILED, i + 1, n);
+        fail(L"This release's file names are too long for the folder %ls. Choose a shorter folder and run the "
+             L"setup again.",
+             staging_dir);
     make_dirs(dest);
     if (!run_tar(zip, dest))
         fail(UNPACK_FAILED, i + 1, n);

@@ -258,6 +258,9 @@ class Demo:
         return pngs
 
     def show_records(self, run, what):
+        for t in run.tar_runs:
+            print("  tar.exe (the real archiver) ran: %s" % t.get("cmdline"))
+            print("    working folder: %s, exit code %s" % (t.get("cwd"), t.get("code")))
         for rec in run.records:
             print("  %s started: %s" % (what, rec.get("cmdline")))
             print("    working folder: %s" % rec.get("cwd"))

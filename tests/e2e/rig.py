@@ -57,11 +57,12 @@ def read_json_lines(path):
 class Run:
     """What one start of a program left behind."""
 
-    def __init__(self, code, events, records, elapsed):
+    def __init__(self, code, events, records, elapsed, tar_runs=()):
         self.code = code
         self.events = events      # the probe's timeline
         self.records = records    # what recorder.exe stand-ins wrote
         self.elapsed = elapsed
+        self.tar_runs = list(tar_runs)  # each tar.exe run: cmdline, cwd, code
 
     def statuses(self):
         """Status lines in the order they were seen, repeats folded."""
@@ -106,11 +107,19 @@ class Rig:
         self.install_tar()
 
     def install_tar(self):
-        """Puts the tar.exe stand-in where Windows keeps its own (Wine has none)."""
-        target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
-        source = os.path.join(self.bin, "tar.exe")
-        if not os.path.exists(target) or read_bytes(target) != read_bytes(source):
-            shutil.copyfile(source, target)
+        """Puts Windows' tar.exe where Windows keeps it (Wine has none): the
+        real archiver, built from Debian's libarchive source by
+        scripts/build-archiver, as bsdtar.exe, and beside it as tar.exe the
+        wrapper that logs each run and hands it over unchanged."""
+        system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
+        real = os.path.join(self.build_dir, "archiver", "bsdtar.exe")
+        if not os.path.exists(real):
+            raise AssertionError("%s is missing: run scripts/build (or scripts/build-archiver %s)"
+                                 % (real, self.build_dir))
+        for source, name in ((real, "bsdtar.exe"), (os.path.join(self.bin, "tar.exe"), "tar.exe")):
+            target = os.path.join(system32, name)
+            if not os.path.exists(target) or read_bytes(target) != read_bytes(source):
+                shutil.copyfile(source, target)
 
     def remove_tar(self):
         target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
@@ -171,7 +180,8 @@ class Rig:
     def _env(self, extra):
         env = dict(os.environ)
         env["TOLVAR_BUILD_DIR"] = self.build_dir
-        for k in ("TOLVAR_SETUP_BASE", "TOLVAR_SETUP_LIST", "TOLVAR_TEST_RECORD", "TOLVAR_TEST_HOLD_MS"):
+        for k in ("TOLVAR_SETUP_BASE", "TOLVAR_SETUP_LIST", "TOLVAR_TEST_RECORD", "TOLVAR_TEST_HOLD_MS",
+                  "TOLVAR_TEST_TAR_LOG"):
             env.pop(k, None)
         env.update(extra or {})
         return env
@@ -206,6 +216,8 @@ class Rig:
         record = base + ".records.jsonl"
         env = dict(env or {})
         env.setdefault("TOLVAR_TEST_RECORD", win_path(record))
+        tar_log = base + ".tar.jsonl"
+        env.setdefault("TOLVAR_TEST_TAR_LOG", win_path(tar_log))
 
         probe_proc = None
         if probe:
@@ -238,7 +250,7 @@ class Rig:
             time.sleep(0.1)
             records = read_json_lines(record)
         events = read_json_lines(base + ".probe.jsonl") if probe else []
-        return Run(code, events, records, elapsed)
+        return Run(code, events, records, elapsed, read_json_lines(tar_log))
 
 
 def tree(root):

@@ -154,7 +154,7 @@ class Kills(unittest.TestCase):
     def kill(self):
         # As a crash or Task Manager would: no chance to clean up, and the
         # unpacker it started dies with it.
-        for image in ("Tolvar-Setup.exe", "tar.exe"):
+        for image in ("Tolvar-Setup.exe", "tar.exe", "bsdtar.exe"):
             self.r.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", image)
 
     def check_after_kill(self, scenario):

@@ -8,6 +8,7 @@ set(TOLVAR_PURE_TEST_NAMES
   retry_test
   utf8_test
   content_range_test
+  relative_path_test
 )
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES

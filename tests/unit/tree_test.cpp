@@ -144,6 +144,7 @@ TEST(tree, naming_refuses_a_tree_whose_paths_would_not_fit)
         const char* limit;
         int tag_len, run_len;
         int longest_base; // characters of base_dir that still fit
+        int dir_len;      // of the part's folder, 0 for none
     } rows[] = {
         // downloads\<64 hex digits>.zip.part
         {"cache file", 5, 5, 259 - 10 - 1 - 64 - 9},
@@ -152,10 +153,13 @@ TEST(tree, naming_refuses_a_tree_whose_paths_would_not_fit)
         // versions\<tag>.part\<run>, the run file while staged
         {"staged run file", 10, 200, 259 - 10 - 10 - 5 - 1 - 200},
         {"long tag and run", 127, 100, 259 - 10 - 127 - 5 - 1 - 100},
+        // versions\<tag>.part\<dir>, where tar.exe unpacks the part
+        {"part folder", 10, 5, 259 - 10 - 10 - 5 - 1 - 230, 230},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.limit);
         setup_list list = list_of(std::string(r.tag_len, 't'), std::string(r.run_len, 'r'));
+        strcpy(list.parts[0].dir, std::string(r.dir_len, 'd').c_str());
         std::wstring fits = L"C:\\" + std::wstring(r.longest_base - 3, L'b');
         install_tree t;
         EXPECT_EQ(name_tree(fits, list, &t), 1);
