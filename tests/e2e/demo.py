@@ -105,7 +105,7 @@ class MidwayShot(threading.Thread):
                 if not new:
                     continue
                 timeline = new.pop()
-            for e in rig.read_json_lines(timeline):
+            for e in rig.read_json_lines(timeline, growing=True):
                 if e.get("ev") == "window":
                     rect = e.get("rect")
                 elif (e.get("ev") == "bar" and rect and not e.get("marquee")

@@ -115,7 +115,21 @@ Faults
     chunk: n, chunk_delay: s   send the body n bytes at a time, s apart
     norange: True     answer as if the request had no Range header (200,
                       the whole body), as servers that ignore ranges do
+    hold: name        keep the request waiting until let_go(name): before
+                      any answer, or with hold_at: N once the headers and N
+                      body bytes are sent (the rest follows on let_go)
   RATE_LIMITED is a ready rule for GitHub's 403 rate-limit answer.
+  hold(host, path, name, at=None)  queues one {"hold": name} rule (hold_at at)
+      and starts name afresh: what an earlier hold of that name held goes on.
+  wait_held(name, timeout=30) -> the log record of the first request held
+      under name, once it waits (None at the timeout); let_go(name) lets it
+      and any later request held under name go on. clear_faults() and
+      reset() let every held request go.
+
+Reset
+  reset()  back to a server that has just started: no release, no latest,
+      no static file, no fault or hold, no rate limit, the default
+      certificates, an empty log. Ids go on counting, so none comes back.
 
 TLS
   set_cert(name, kind)   kind in the certs dict ("good", "othername",
@@ -126,7 +140,8 @@ Log
   requests(host=None, path=None, method=None) -> list of dicts with seq, time,
       t (seconds since start), listener ("ip:port"), tls, sni, tls_version,
       client_port, method, host, path (full target), headers, accept,
-      user_agent, range, route, fault, status, sent (body bytes), done.
+      user_agent, range, route, fault, status, sent (body bytes), held
+      (the hold's name, once it waits), done.
       path may be an fnmatch pattern like in fault().
   wait_for(host=None, path=None, count=1, timeout=10) -> the matching list
   connections() -> one dict per accepted connection (listener, sni, tls
@@ -169,7 +184,7 @@ RATE_LIMITED = {
 
 _RULE_KEYS = {"delay", "noanswer", "hang", "status", "redirect", "code", "empty",
               "body", "content_type", "headers", "length", "nolength", "chunked",
-              "cut", "reset", "chunk", "chunk_delay", "norange"}
+              "cut", "reset", "chunk", "chunk_delay", "norange", "hold", "hold_at"}
 
 _REASONS = {200: "OK", 206: "Partial Content", 301: "Moved Permanently",
             302: "Found", 303: "See Other", 304: "Not Modified",
@@ -310,6 +325,7 @@ class FakeGitHub:
         self.repo_id = 815162342
         self._certs = certs
         self._listeners = [_Listener(*l) for l in (listeners or DEFAULT_LISTENERS)]
+        self._default_certs = [l.cert_kind for l in self._listeners]
         self._next_id = first_id
         self._lock = threading.RLock()
         self._releases = {}          # tag -> Release, insertion order = publish order
@@ -318,6 +334,8 @@ class FakeGitHub:
         self._files = []             # (host, path, scheme, _Response template)
         self._faults = []            # [host, path, list of rules]
         self._faults_always = []     # (host, path, rule)
+        self._holds = {}             # name -> {"gate": Event, "held": [records]}
+        self._held_changed = threading.Condition(self._lock)
         self._sni_certs = {}         # lower host -> cert kind
         self._contexts = {}
         self._rate_remaining = None
@@ -379,6 +397,7 @@ class FakeGitHub:
         if not self._started:
             return
         self._stop.set()
+        self._let_go_all()
         for l in self._listeners:
             if l.thread:
                 l.thread.join(2)
@@ -538,6 +557,65 @@ class FakeGitHub:
         with self._lock:
             self._faults = []
             self._faults_always = []
+        self._let_go_all()
+
+    def hold(self, host, path, name, at=None):
+        rule = {"hold": name}
+        if at is not None:
+            rule["hold_at"] = at
+        with self._lock:
+            old = self._holds.pop(name, None)
+        if old:
+            old["gate"].set()
+        self.fault(host, path, rule)
+
+    def _hold_entry(self, name):
+        with self._lock:
+            return self._holds.setdefault(name, {"gate": threading.Event(), "held": []})
+
+    def wait_held(self, name, timeout=30.0):
+        end = time.monotonic() + timeout
+        entry = self._hold_entry(name)
+        with self._held_changed:
+            while not entry["held"]:
+                left = end - time.monotonic()
+                if left <= 0:
+                    return None
+                self._held_changed.wait(left)
+            return dict(entry["held"][0])
+
+    def let_go(self, name):
+        self._hold_entry(name)["gate"].set()
+
+    def _let_go_all(self):
+        with self._lock:
+            entries = list(self._holds.values())
+            self._holds = {}
+        for entry in entries:
+            entry["gate"].set()
+
+    def _wait_at_hold(self, name, rec):
+        entry = self._hold_entry(name)
+        with self._held_changed:
+            rec["held"] = name
+            entry["held"].append(rec)
+            self._held_changed.notify_all()
+        while not entry["gate"].wait(0.05):
+            if self._stop.is_set():
+                return
+
+    def reset(self):
+        with self._lock:
+            self._releases = {}
+            self._latest = None
+            self._assets = {}
+            self._files = []
+            self._sni_certs = {}
+            self._rate_remaining = None
+            for l, kind in zip(self._listeners, self._default_certs):
+                l.cert_kind = kind
+        self.clear_faults()
+        self.clear_log()
 
     def pending_faults(self, host=None, path=None):
         """Rules not yet consumed (all, or for one exact (host, path))."""
@@ -837,7 +915,8 @@ class FakeGitHub:
                    "method": req.method, "host": host, "path": target,
                    "headers": dict(req.headers), "accept": req.header("accept"),
                    "user_agent": req.header("user-agent"), "range": req.header("range"),
-                   "route": None, "fault": None, "status": None, "sent": 0, "done": False}
+                   "route": None, "fault": None, "status": None, "sent": 0, "held": None,
+                   "done": False}
             self._log.append(rec)
         rule = self._take_fault(host, req)
         rec["fault"] = rule
@@ -1049,6 +1128,11 @@ class FakeGitHub:
     def _send(self, conn, req, resp, rule, rec):
         if "delay" in rule:
             self._wait(rule["delay"])
+        hold_at = rule.get("hold_at") if "hold" in rule else None
+        if "hold" in rule and hold_at is None:
+            self._wait_at_hold(rule["hold"], rec)
+            if self._stop.is_set():
+                return "close"
         na = rule.get("noanswer")
         if na:
             return "reset" if na == "reset" else "close"
@@ -1100,16 +1184,25 @@ class FakeGitHub:
             body = body[:int(limit)]
         step = int(rule.get("chunk", 1024 if "chunk_delay" in rule else 1 << 20))
         pause = float(rule.get("chunk_delay", 0))
-        for i in range(0, len(body), max(1, step)):
+        starts = list(range(0, len(body), max(1, step)))
+        if hold_at is not None and 0 < hold_at < len(body) and hold_at not in starts:
+            starts = sorted(starts + [hold_at])
+        for i, end in zip(starts, starts[1:] + [len(body)]):
+            if i == hold_at:
+                self._wait_at_hold(rule["hold"], rec)
+                if self._stop.is_set():
+                    return "close"
             if i and pause:
                 self._wait(pause)
                 if self._stop.is_set():
                     return "close"
-            piece = body[i:i + step]
+            piece = body[i:end]
             if chunked:
                 piece = b"%x\r\n%s\r\n" % (len(piece), piece)
             conn.sendall(piece)
-            rec["sent"] += len(body[i:i + step])
+            rec["sent"] += end - i
+        if hold_at is not None and hold_at >= len(body):
+            self._wait_at_hold(rule["hold"], rec)
         if chunked and limit is None and not no_body:
             conn.sendall(b"0\r\n\r\n")
         if "hang" in rule:

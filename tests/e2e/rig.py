@@ -25,6 +25,8 @@ import subprocess
 import time
 import unittest
 
+import stop_at
+
 BUILD_DIR = os.environ.get("TOLVAR_BUILD_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 
@@ -39,18 +41,26 @@ def read_bytes(path):
         return f.read()
 
 
-def read_json_lines(path):
+def read_json_lines(path, growing=False):
+    """The records of a JSON-lines file (none when it does not exist). A line
+    that is not JSON is a fault of the program that wrote it and fails the
+    test. growing=True: the file is still being written, so a last line
+    without its newline is left for a later read."""
     out = []
     if not os.path.exists(path):
         return out
-    with open(path, encoding="utf-8", errors="replace") as f:
-        for line in f:
-            line = line.strip()
-            if line:
-                try:
-                    out.append(json.loads(line))
-                except ValueError:
-                    pass
+    with open(path, "rb") as f:
+        data = f.read()
+    lines = data.split(b"\n")
+    if growing:
+        lines.pop()  # empty after a whole last line, else one being written
+    for n, line in enumerate(lines, 1):
+        if not line.strip():
+            continue
+        try:
+            out.append(json.loads(line.decode("utf-8")))
+        except ValueError:
+            raise AssertionError("%s, line %d is no JSON: %r" % (path, n, line[:200]))
     return out
 
 
@@ -106,17 +116,20 @@ class Rig:
         self.wine(os.path.join(self.bin, "spawn.exe"), timeout=300)
         self.install_tar()
 
-    def install_tar(self):
+    def install_tar(self, logged=True):
         """Puts Windows' tar.exe where Windows keeps it (Wine has none): the
         real archiver, built from Debian's libarchive source by
-        scripts/build-archiver, as bsdtar.exe, and beside it as tar.exe the
-        wrapper that logs each run and hands it over unchanged."""
+        scripts/build-archiver. logged: tar.exe is the wrapper that logs
+        each run (Run.tar_runs) and hands it unchanged to the archiver
+        beside it, bsdtar.exe; else tar.exe is the archiver itself, one
+        process as on Windows, for suites that kill it at chosen moments."""
         system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
         real = os.path.join(self.build_dir, "archiver", "bsdtar.exe")
         if not os.path.exists(real):
             raise AssertionError("%s is missing: run scripts/build (or scripts/build-archiver %s)"
                                  % (real, self.build_dir))
-        for source, name in ((real, "bsdtar.exe"), (os.path.join(self.bin, "tar.exe"), "tar.exe")):
+        tar = os.path.join(self.bin, "tar.exe") if logged else real
+        for source, name in ((real, "bsdtar.exe"), (tar, "tar.exe")):
             target = os.path.join(system32, name)
             if not os.path.exists(target) or read_bytes(target) != read_bytes(source):
                 shutil.copyfile(source, target)
@@ -125,6 +138,30 @@ class Rig:
         target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
         if os.path.exists(target):
             os.remove(target)
+
+    def kill_images(self, *images):
+        """Ends every process of this prefix whose program is one of images,
+        as a crash or Task Manager would. taskkill first; then, at the Unix
+        level, any that taskkill could not see: under Wine a program whose
+        parent was killed while starting it can hang in its start, unlisted."""
+        for image in images:
+            self.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", image)
+        names = tuple("\\" + image.lower() for image in images)
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    env = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    program = f.read().split(b"\0")[0].decode(errors="replace").lower()
+            except OSError:
+                continue
+            if ("WINEPREFIX=" + self.prefix).encode() in env and program.endswith(names):
+                try:
+                    os.kill(int(pid), 9)
+                except OSError:
+                    pass
 
     def stop_wineserver(self):
         env = dict(os.environ, WINEPREFIX=self.prefix)
@@ -197,15 +234,62 @@ class Rig:
         p._log = f
         return p
 
+    def _wait_probe_started(self, probe_proc, out, timeout=30):
+        """Until the probe has written its first line: from then on it
+        watches, so the window cannot come before it."""
+        deadline = time.monotonic() + timeout
+        while not read_json_lines(out, growing=True):
+            if probe_proc.poll() is not None:
+                raise AssertionError("probe.exe ended (%s) before it started watching: %s"
+                                     % (probe_proc.returncode, out + ".log"))
+            if time.monotonic() > deadline:
+                probe_proc.kill()
+                probe_proc.wait()
+                raise AssertionError("probe.exe wrote nothing within %d s: %s" % (timeout, out + ".log"))
+            time.sleep(0.02)
+
+    def _end_probe(self, probe_proc, out, whole):
+        """The probe's timeline once it has ended. whole: the program it
+        followed did run, so a probe that timed out, could not do something
+        or exited otherwise than 0 has not seen all of it: the test fails."""
+        try:
+            # With no program to follow the probe would wait for its timeout.
+            probe_proc.wait(timeout=30 if whole else 0)
+        except subprocess.TimeoutExpired:
+            probe_proc.kill()
+            probe_proc.wait()
+        probe_proc._log.close()
+        events = read_json_lines(out, growing=not whole)
+        if not whole:
+            return events
+        bad = [e for e in events if e.get("ev") in ("timeout", "error")]
+        if probe_proc.returncode != 0 or bad:
+            raise AssertionError("probe.exe exited %s with %r: %s"
+                                 % (probe_proc.returncode, bad or events[-1:], out))
+        return events
+
+    def wait_programs_gone(self, record_variable, timeout=30):
+        """Until no program started with this TOLVAR_TEST_RECORD value runs
+        any more, so that all of them have written what they write."""
+        variable = "TOLVAR_TEST_RECORD=" + record_variable
+        deadline = time.monotonic() + timeout
+        while stop_at.programs_with(self.prefix, variable):
+            if time.monotonic() > deadline:
+                raise AssertionError("programs of the run still running after %d s: %r"
+                                     % (timeout, stop_at.programs_with(self.prefix, variable)))
+            time.sleep(0.05)
+
     def run(self, exe, args="", cwd=None, env=None, probe=True, probe_options=(),
             timeout=120, raw_cmdline=None, expect_records=0):
         """Starts exe as a user would, with the argument text args.
 
         raw_cmdline replaces the whole command line (program path included).
         With probe=True the UI probe follows the window and presses OK on
-        message boxes; its timeline lands in Run.events. expect_records
-        waits (up to 10 s) for that many records of the programs the run
-        started, which go on after it has ended.
+        message boxes; its timeline lands in Run.events, and a probe that
+        timed out or reported an error fails the run. expect_records waits
+        (up to 10 s) for that many records of the programs the run started,
+        which go on after it has ended; the records are read once every
+        program the run started has ended, so their count is the whole one.
         """
         base = self._next(os.path.basename(exe))
         cmdline = raw_cmdline if raw_cmdline is not None else '"%s" %s' % (win_path(exe), args)
@@ -225,7 +309,7 @@ class Rig:
             if "--timeout-ms" not in opts:
                 opts += ["--timeout-ms", str(int(timeout * 1000))]
             probe_proc = self.start_probe(base + ".probe.jsonl", opts)
-            time.sleep(0.3)  # let the probe start watching before the window exists
+            self._wait_probe_started(probe_proc, base + ".probe.jsonl")
         spawn_args = [win_path(base + ".cmdline")]
         if cwd:
             spawn_args.append(win_path(cwd))
@@ -233,23 +317,21 @@ class Rig:
         code = self.wine(os.path.join(self.bin, "spawn.exe"), *spawn_args, env=env,
                          timeout=timeout, stem="spawn")
         elapsed = time.monotonic() - started
+        events = []
         if probe_proc:
-            try:
-                # With no program to follow the probe would wait for its timeout.
-                probe_proc.wait(timeout=30 if code != 200 else 0)
-            except subprocess.TimeoutExpired:
-                probe_proc.kill()
-                probe_proc.wait()
-            probe_proc._log.close()
+            events = self._end_probe(probe_proc, base + ".probe.jsonl", whole=code != 200)
         if code == 200:  # spawn.exe could not start the program: say why
             with open(self._last_base + ".err", "rb") as f:
                 raise AssertionError("could not start %s: %s" % (exe, f.read().decode(errors="replace")))
         deadline = time.monotonic() + 10
-        records = read_json_lines(record)
+        records = read_json_lines(record, growing=True)
         while len(records) < expect_records and time.monotonic() < deadline:
             time.sleep(0.1)
-            records = read_json_lines(record)
-        events = read_json_lines(base + ".probe.jsonl") if probe else []
+            records = read_json_lines(record, growing=True)
+        # The program has ended; what it started may still be on its way. A
+        # count of records means something only once they have all ended.
+        self.wait_programs_gone(env["TOLVAR_TEST_RECORD"])
+        records = read_json_lines(record)
         return Run(code, events, records, elapsed, read_json_lines(tar_log))
 
 
@@ -268,7 +350,8 @@ def tree(root):
 
 class GitHubSuite(unittest.TestCase):
     """A suite of runs against one fake GitHub; every test starts from no
-    install, no scripted fault and an empty request log."""
+    install and a fake GitHub as it started: no release, no file, no
+    scripted fault, an empty request log."""
 
     suite_name = None  # names the scratch folder
 
@@ -286,5 +369,4 @@ class GitHubSuite(unittest.TestCase):
     def setUp(self):
         self.r.reset()
         self.r.install_tar()
-        self.gh.clear_faults()
-        self.gh.clear_log()
+        self.gh.reset()

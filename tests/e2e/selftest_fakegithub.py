@@ -366,6 +366,59 @@ def faults_queue_patterns_and_always(gh):
 
 
 @test
+def holds_keep_a_request_until_let_go(gh):
+    import threading
+    gh.add_release("vh", {"x.bin": BIG})
+    spath = gh.storage_url("vh", "x.bin").split(STORAGE, 1)[1].split("?")[0]
+    # (hold_at, body bytes sent while held, whether the client waits too:
+    # held after the whole body, it has all it was told to expect)
+    for at, sent, waits in [(None, 0, True), (0, 0, True), (40000, 40000, True),
+                            (len(BIG), len(BIG), False)]:
+        got = {}
+        gh.hold(STORAGE, spath, "h", at=at)
+        t = threading.Thread(target=lambda: got.update(r=get(STORAGE, spath)))
+        t.start()
+        rec = gh.wait_held("h", timeout=10)
+        check(rec is not None, "hold_at=%r: held" % at)
+        eq((rec["held"], rec["sent"]), ("h", sent), "hold_at=%r: held record" % at)
+        t.join(0.5)
+        eq(t.is_alive(), waits, "hold_at=%r: the client waits" % at)
+        gh.let_go("h")
+        t.join(10)
+        resp, body = got["r"]
+        eq((resp.status, body == BIG), (200, True), "hold_at=%r: whole answer after let_go" % at)
+        gh.clear_faults()
+    eq(gh.wait_held("never", timeout=0.2), None, "no request: wait_held times out")
+    # A new hold of the same name waits for a request of its own.
+    gh.hold(STORAGE, spath, "h")
+    eq(gh.wait_held("h", timeout=0.2), None, "hold starts the name afresh")
+    # clear_faults lets a held request go too.
+    got = {}
+    gh.hold(STORAGE, spath, "h")
+    t = threading.Thread(target=lambda: got.update(r=get(STORAGE, spath)))
+    t.start()
+    check(gh.wait_held("h", timeout=10) is not None, "held again")
+    gh.clear_faults()
+    t.join(10)
+    eq(got["r"][0].status, 200, "clear_faults lets it go")
+
+
+@test
+def reset_forgets_releases_files_faults_and_log(gh):
+    gh.add_release("vr", {"x.txt": b"r"})
+    gh.add_file("localhost", "/r.txt", b"r")
+    gh.fault_always("api.github.com", "*", {"status": 500})
+    gh.set_rate_limit(0)
+    gh.set_cert("127.0.0.3", "good")
+    gh.reset()
+    eq((gh.latest, gh.requests()), (None, []), "no latest, empty log")
+    eq(get("github.com", WEB + "/releases/latest/download/x.txt")[0].status, 404, "release gone")
+    eq(get("api.github.com", API + "/releases/tags/vr")[0].status, 404, "API: no fault, no limit")
+    eq(curl("http://localhost/r.txt")[1], 404, "static file gone")
+    eq(curl("https://untrusted.test/")[0], 60, "the listener's own certificate again")
+
+
+@test
 def static_files_and_plain_http(gh):
     gh.add_file("localhost", "/mirrors.txt", b"a\nb\n", content_type="text/plain")
     gh.add_file("127.0.0.1", "/mirrors.txt", b"by ip\n", content_type="text/plain")

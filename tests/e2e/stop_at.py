@@ -58,6 +58,34 @@ def pids_of(image, prefix):
     return out
 
 
+# Wine's own background programs: the first program of a wineserver session
+# starts them, with its environment, and they stay as long as the server.
+WINE_SERVICES = {b"services.exe", b"winedevice.exe", b"plugplay.exe", b"svchost.exe", b"rpcss.exe",
+                 b"explorer.exe", b"winemenubuilder.exe", b"wineboot.exe"}
+
+
+def programs_with(prefix, variable):
+    """Linux pids of the Windows programs in the Wine prefix whose environment
+    holds variable ("NAME=value"), less Wine's background programs. What a
+    program starts inherits its environment, so a variable of one run finds
+    everything that run started, and nothing of another run."""
+    want = variable.encode()
+    wine_prefix = b"WINEPREFIX=" + prefix.encode()
+    out = []
+    for d in os.listdir("/proc"):
+        if not d.isdigit():
+            continue
+        env = _proc_list(d, "environ")
+        if want not in env or wine_prefix not in env:
+            continue
+        # Wine names a process by its Windows path as the first argument.
+        image = (_proc_list(d, "cmdline") or [b""])[0]
+        name = image.replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower()
+        if image[1:3] == b":\\" and name not in WINE_SERVICES:
+            out.append(int(d))
+    return out
+
+
 class StopAt:
     def __init__(self, folder, name, image, prefix):
         self.prefix = prefix

@@ -1,12 +1,14 @@
 """Kill at any moment, lose nothing: install and update runs of the real
 Tolvar-Setup.exe are killed at seeded random moments (list fetch, downloads,
 hashing, tar.exe, renames, the move into place, marker writes, the sweep)
-and at known steps (stopped there by the file event that starts the step),
-and a clean run after each must end exactly where a run without the kill
-ends, without touching anything outside the base folder. Right after each
-kill of an update, the version that current.txt names is whole and the
-hand-off starts it; the run after it fetches no more than the parts that
-could not be carried over."""
+and at known steps (in the download of a given part, held there by the fake
+GitHub at a given byte, and at the late steps, stopped there by the file
+event that starts the step), and a clean run after each must end exactly
+where a run without the kill ends, without touching anything outside the
+base folder. Right after each kill of an update, the version that
+current.txt names is whole and the hand-off starts it; the run after it
+fetches no more than the parts that could not be carried over, and after a
+kill in a download exactly the bytes still missing."""
 
 import hashlib
 import os
@@ -47,27 +49,47 @@ def version_files(base, tag):
     return {k[len(prefix):]: v for k, v in state(base).items() if k.startswith(prefix)}
 
 
-def step_reached(base):
-    """How far an update from 1.0 to 1.1 got, read off the tree."""
+def step_reached(base, scenario="update"):
+    """How far an install of 1.0, or an update from 1.0 to 1.1, got, read
+    off the tree."""
+    tag = "1.1" if scenario == "update" else "1.0"
     versions = os.path.join(base, "versions")
+    downloads = os.path.join(base, "downloads")
     current = ""
     if os.path.exists(os.path.join(versions, "current.txt")):
         with open(os.path.join(versions, "current.txt")) as f:
             current = f.read()
-    if current == "1.1":
-        if os.path.exists(os.path.join(versions, "1.0.gone")) or not os.path.exists(os.path.join(versions, "1.0")):
-            return "the sweep"
-        return "current.txt written"
+    if current == tag:
+        if scenario == "update":
+            swept = os.path.exists(os.path.join(versions, "1.0.gone")) or \
+                not os.path.exists(os.path.join(versions, "1.0"))
+        else:
+            swept = not os.path.isdir(downloads)
+        return "the sweep" if swept else "current.txt written"
     if os.path.exists(os.path.join(versions, "previous.txt")):
         return "previous.txt written"
-    if os.path.exists(os.path.join(versions, "1.1", "installed.txt")):
+    if os.path.exists(os.path.join(versions, tag, "installed.txt")):
         return "installed.txt written"
-    if os.path.exists(os.path.join(versions, "1.1")):
+    if os.path.exists(os.path.join(versions, tag)):
         return "the move into place"
-    downloads = os.path.join(base, "downloads")
     held = sorted(f for f in os.listdir(downloads)) if os.path.isdir(downloads) else []
     return "building (cache: %s)" % (", ".join(h[:8] + h[64:] for h in held) or "empty")
 
+
+# Kills in the downloads: (scenario, part index, body bytes the storage host
+# sends before it holds the answer; None: held before any answer). WinHTTP
+# under Wine hands a body on in 64 KiB reads, so a held point inside a body
+# is a multiple of that.
+HELD_STEPS = [
+    ("update", 0, None),        # the game: asked for, nothing came
+    ("update", 1, None),        # the launcher, once the game is unpacked
+    ("update", 2, 2 * 65536),   # the data part, two reads in
+    ("install", 3, None),       # the last part of a first install
+]
+# The parts each scenario downloads: a first install all four; an update
+# from 1.0 the changed game and data parts and the launcher, which has no
+# part folder, while the tools part is carried over.
+DOWNLOADED = {"install": (0, 1, 2, 3), "update": (0, 1, 2)}
 
 # The steps after the last part, in the order a run takes them, with the file
 # event that begins each: (step, folder below the base, name created or moved in).
@@ -101,11 +123,9 @@ class Kills(unittest.TestCase):
                             {"chunk_delay": 0.02, "chunk": 16384})
         cls.expected = {}
         cls.installed = None
-        # What an update from 1.0 cannot carry over: the changed parts and
-        # the launcher, which has no part folder.
-        cls.fetched_by_update = sum(p.size for p in cls.new if p.sha256 not in {o.sha256 for o in cls.old}
-                                    or p.to == "-")
-        cls.fetched_by_install = sum(p.size for p in cls.old)
+        cls.parts = {"install": cls.old, "update": cls.new}
+        cls.fetched_by_update = sum(cls.new[i].size for i in DOWNLOADED["update"])
+        cls.fetched_by_install = sum(cls.old[i].size for i in DOWNLOADED["install"])
         cls.zip_ids = {str(a.id) for tag in ("1.0", "1.1") for a in cls.gh.release(tag).assets
                        if a.name.endswith(".zip")}
         for scenario in ("install", "update"):
@@ -123,7 +143,7 @@ class Kills(unittest.TestCase):
         """The tree a run of the scenario starts from: nothing, or 1.0
         installed (copied from the first clean install)."""
         cls.r.reset()
-        cls.r.install_tar()
+        cls.r.install_tar(logged=False)  # one process, as on Windows
         if scenario != "update":
             return
         if cls.installed is None:
@@ -154,8 +174,7 @@ class Kills(unittest.TestCase):
     def kill(self):
         # As a crash or Task Manager would: no chance to clean up, and the
         # unpacker it started dies with it.
-        for image in ("Tolvar-Setup.exe", "tar.exe", "bsdtar.exe"):
-            self.r.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", image)
+        self.r.kill_images("Tolvar-Setup.exe", "tar.exe", "bsdtar.exe")
 
     def check_after_kill(self, scenario):
         """What a player has right after the kill: for an update, the version
@@ -173,19 +192,56 @@ class Kills(unittest.TestCase):
         self.assertTrue(run.records[0]["exe"].endswith("\\versions\\%s\\Tolvar\\Tolvar.exe" % current),
                         run.records)
 
-    def recover(self, scenario):
+    def recover(self, scenario, missing=None):
         """The clean run after a kill: it ends where an uninterrupted run
-        ends and fetches no more than the parts it could not carry over."""
+        ends and fetches no more than the parts it could not carry over
+        (exactly missing bytes, when the test knows them)."""
         self.gh.clear_log()
         self.clean_run(scenario)
         fetched = sum(q["sent"] for q in self.gh.requests() if q["host"] in fakegithub.STORAGE_HOSTS
                       and q["path"].split("?", 1)[0].rsplit("/", 1)[-1] in self.zip_ids)
         limit = self.fetched_by_update if scenario == "update" else self.fetched_by_install
         self.assertLessEqual(fetched, limit, "bytes of parts fetched by the run after the kill")
+        if missing is not None:
+            self.assertEqual(fetched, missing, "the run after the kill fetches what is missing, no more")
+
+    def cache(self):
+        """The download cache: {file name: size}."""
+        downloads = os.path.join(self.r.base, "downloads")
+        if not os.path.isdir(downloads):
+            return {}
+        return {f: os.path.getsize(os.path.join(downloads, f)) for f in os.listdir(downloads)}
+
+    def kill_in_download(self, scenario, k, at):
+        """Runs the scenario until the storage host holds the answer for
+        part k at byte at, kills it there, and checks that the cache shows
+        just that: the verified zips of the parts before it and part k's
+        bytes so far. Returns the step read off the tree."""
+        parts = self.parts[scenario]
+        part = parts[k]
+        self.gh.hold(fakegithub.STORAGE_HOSTS[0], "*" + part.file + "*", "kill", at=at)
+        try:
+            p = self.start("1.0" if scenario == "install" else "1.1")
+            self.assertTrue(self.gh.wait_held("kill", timeout=120), "the run asked for part %d" % (k + 1))
+            temp = part.sha256 + ".zip.part"
+            deadline = time.monotonic() + 30
+            while self.cache().get(temp, -1) < (at or 0) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            reached = step_reached(self.r.base, scenario)
+            self.kill()
+            p.wait(timeout=60)
+            p._log.close()
+        finally:
+            self.gh.let_go("kill")
+        before = {parts[i].sha256 + ".zip": parts[i].size for i in DOWNLOADED[scenario] if i < k}
+        self.assertEqual(self.cache(), dict(before, **{temp: at or 0}),
+                         "killed in the download of part %d at byte %d" % (k + 1, at or 0))
+        return reached
 
     def test_killed_runs_lose_nothing(self):
         rng = random.Random(SEED)
         outside = self.r.path("..", "kills-outside.txt")
+        hits = {}
         for k in range(KILLS):
             scenario = rng.choice(["install", "update"])
             with self.subTest(kill=k, scenario=scenario):
@@ -204,18 +260,32 @@ class Kills(unittest.TestCase):
                 for z in zips:  # every zip the cache holds is a verified one
                     data = rig.read_bytes(os.path.join(self.r.base, "downloads", z))
                     self.assertEqual(hashlib.sha256(data).hexdigest() + ".zip", z)
-                if scenario == "update":
-                    print("kill %d at %.2f s: %s" % (k, delay, step_reached(self.r.base)))
+                reached = step_reached(self.r.base, scenario)
+                step = reached.split(" (")[0]
+                hits[scenario, step] = hits.get((scenario, step), 0) + 1
+                print("kill %d of an %s at %.2f s: %s" % (k, scenario, delay, reached))
                 self.check_after_kill(scenario)
                 self.recover(scenario)
                 self.assertEqual(state(self.r.base), expected,
                                  "killed after %.2f s of %.2f s" % (delay, duration))
                 with open(outside) as f:
                     self.assertEqual(f.read(), "keep")
+        print("random kills hit: " + ", ".join("%s %s %d" % (sc, step, n) for (sc, step), n in sorted(hits.items())))
 
     def test_kills_at_known_steps(self):
-        """An update stopped by the file event that begins each late step,
-        then killed there: the step it really reached is recorded."""
+        """Runs killed in the download of a given part at a given byte, and
+        an update stopped by the file event that begins each late step, then
+        killed there: the step it really reached is recorded."""
+        for scenario, k, at in HELD_STEPS:
+            with self.subTest(scenario=scenario, part=k + 1, at=at):
+                self.prepare(scenario)
+                reached = self.kill_in_download(scenario, k, at)
+                print("killed %s in the download of part %d of 4 at byte %d: %s"
+                      % (scenario, k + 1, at or 0, reached))
+                self.check_after_kill(scenario)
+                missing = sum(self.parts[scenario][i].size for i in DOWNLOADED[scenario] if i >= k) - (at or 0)
+                self.recover(scenario, missing)
+                self.assertEqual(state(self.r.base), self.expected[scenario][0])
         for step, folder, name in LATE_STEPS:
             with self.subTest(step=step):
                 self.prepare("update")

@@ -250,10 +250,10 @@ TEST_F(acquisition, the_answer_decides_between_another_attempt_giving_up_and_the
          {{503, nullptr, 0}, {200, body0.c_str(), 1}}, {{1, 200}}, L"", {D, A}, {3},
          L"Part 1 of 2: GitHub didn't answer (503). Trying again in 3 s..."},
         {"200 with a longer body, then the right one: the file is written afresh", nullptr, false,
-         {{200, longer.c_str(), 1}, {200, body0.c_str(), 1}}, {}, L"", {D, D}, {3},
+         {{200, longer.c_str(), 1}, {200, body0.c_str(), 1}}, {{0, 0}}, L"", {D, D}, {3},
          L"Part 1 of 2: GitHub didn't answer (200). Trying again in 3 s..."},
         {"403 throughout: all 8 attempts, then the servers message", nullptr, false,
-         std::vector<fake_http>(8, fake_http{403, nullptr, 0}), {}, servers_failing,
+         std::vector<fake_http>(8, fake_http{403, nullptr, 0}), std::vector<fake_api>(4, fake_api{0, 0}), servers_failing,
          std::vector<const char*>(8, D), {3, 6, 12, 20, 30, 45, 60},
          L"Part 1 of 2: GitHub didn't answer (403). Trying again in 3 s..."},
         {"the release query's 404 classes an attempt that got no other answer", nullptr, false,
@@ -491,6 +491,7 @@ TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
         std::vector<uint64_t> froms;  // the Range of each request, 0 for the whole file
         std::wstring failed;
         int downloading_lines;
+        std::vector<fake_api> api;    // the release queries of the attempts after the first
     } rows[] = {
         {"206 with the rest is appended", &head, {{206, rest.c_str(), 1}}, {600}, L"", 1},
         {"a server that ignores ranges sends the whole file", &head, {{200, body0.c_str(), 1}}, {600}, L"", 1},
@@ -504,9 +505,9 @@ TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
         {"a whole wrong body is never fetched twice", nullptr, {{200, same_length_other.c_str(), 1}}, {0},
          checksum_differs, 1},
         {"a cut answer: the next attempt asks for the rest", nullptr,
-         {{200, head.c_str(), 0}, {206, rest.c_str(), 1}}, {0, 600}, L"", 2},
+         {{200, head.c_str(), 0}, {206, rest.c_str(), 1}}, {0, 600}, L"", 2, {{0, 0}}},
         {"a cut rest: the next attempt asks for what is still missing", &head,
-         {{206, middle.c_str(), 0}, {206, tail.c_str(), 1}}, {600, 900}, L"", 2},
+         {{206, middle.c_str(), 0}, {206, tail.c_str(), 1}}, {600, 900}, L"", 2, {{0, 0}}},
         {"a file as long as the part is no start: fetched whole", &same_length_other,
          {{200, body0.c_str(), 1}}, {0}, L"", 1},
         {"a file longer than the part is no start either", &longer, {{200, body0.c_str(), 1}}, {0}, L"", 1},
@@ -517,6 +518,7 @@ TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
         if (r.held)
             put(temp(0), *r.held);
         g_fake_http = r.http;
+        g_fake_api = r.api;
 
         EXPECT_EQ(acquire(0), r.failed);
         std::vector<uint64_t> froms;
@@ -546,6 +548,7 @@ TEST_F(acquisition, the_bytes_of_a_run_that_gave_up_start_the_next_one)
     g_fake_http = {{200, head.c_str(), 0}};
     for (int k = 0; k < 7; k++)
         g_fake_http.push_back({503, nullptr, 0});
+    g_fake_api = std::vector<fake_api>(4, fake_api{0, 0}); // attempts 2, 4, 6, 8 ask the API in vain
     EXPECT_EQ(acquire(0), servers_failing);
     EXPECT_EQ(get(temp(0)), head);
     ASSERT_EQ(g_http_calls.size(), 8u);

@@ -1,5 +1,6 @@
 #include "loop_fakes.h"
 
+#include <gtest/gtest.h>
 #include <stdarg.h>
 #include <string.h>
 #include <wchar.h>
@@ -8,6 +9,7 @@
 #include "install/unpack.h"
 #include "net/api_link.h"
 #include "net/http.h"
+#include "net/release_link.h"
 #include "ui/status.h"
 
 std::vector<fake_http> g_fake_http;
@@ -56,8 +58,12 @@ static int feed(sink_fn sink, void* ctx, const char* body, uint64_t offset, uint
 static fake_http next_answer(const char* url, const wchar_t* accept, uint64_t from)
 {
     g_http_calls.push_back({url, accept ? accept : L"", from});
-    if (g_fake_http.empty())
+    if (g_fake_http.empty()) {
+        // A request the test did not script is a fault of the loop, not a
+        // quiet "no answer" that a retry would paper over.
+        ADD_FAILURE() << "unexpected request " << url;
         return fake_http{0, nullptr, 0, false};
+    }
     fake_http a = g_fake_http.front();
     g_fake_http.erase(g_fake_http.begin());
     if (a.status)
@@ -121,11 +127,21 @@ void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_di
     g_unpacks.push_back({i, n, part->sha256, staging_dir, zip});
 }
 
+// Like the real one, a link that is no release download link is refused
+// before any release query; only links that would reach the API are recorded
+// and need a scripted answer.
 int api_link_for(const char* link, char out[1024])
 {
-    g_api_calls.push_back(link);
-    if (g_fake_api.empty())
+    char repo[256];
+    char tag[256];
+    char file[260];
+    if (!split_release_link(link, repo, tag, file, 0))
         return 0;
+    g_api_calls.push_back(link);
+    if (g_fake_api.empty()) {
+        ADD_FAILURE() << "unexpected release query for " << link;
+        return 0;
+    }
     fake_api a = g_fake_api.front();
     g_fake_api.erase(g_fake_api.begin());
     if (a.status)

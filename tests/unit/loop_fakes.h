@@ -35,10 +35,11 @@ struct fake_call {
     uint64_t from;     // the Range asked for: bytes from here on; 0 = the whole file
 };
 
+// A call that finds its queue empty fails the test.
 extern std::vector<fake_http> g_fake_http;     // answers, consumed in order
 extern std::vector<fake_api> g_fake_api;       // api_link_for results, in order
 extern std::vector<fake_call> g_http_calls;    // every http_get and http_get_range
-extern std::vector<std::string> g_api_calls;   // every api_link_for link
+extern std::vector<std::string> g_api_calls;   // every api_link_for link that would query the API
 extern std::vector<fake_unpack> g_unpacks;     // every unpack_part
 extern std::vector<std::wstring> g_statuses;   // every status line
 extern std::vector<int> g_pauses;              // every wait, in seconds

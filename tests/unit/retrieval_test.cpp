@@ -152,6 +152,9 @@ TEST_F(retrieval, a_list_host_other_than_github_is_never_detoured)
         g_fake_http.push_back({502, nullptr, 0});
     outcome out = retrieve();
     EXPECT_EQ(out.failed, servers);
-    EXPECT_EQ(g_http_calls.size(), 8u);
+    ASSERT_EQ(g_http_calls.size(), 8u);
+    for (const fake_call& c : g_http_calls)
+        EXPECT_EQ(c.url, "https://example.test/list.txt");
+    EXPECT_EQ(g_api_calls, std::vector<std::string>{}) << "no release query: the list is not GitHub's";
     _putenv("TOLVAR_SETUP_LIST=");
 }
