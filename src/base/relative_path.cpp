@@ -3,7 +3,7 @@
 #include <string.h>
 #include <wchar.h>
 
-int is_ascii(const wchar_t* text)
+static int is_ascii(const wchar_t* text)
 {
     for (; *text; text++)
         if ((unsigned)*text > 0x7f)

@@ -15,6 +15,3 @@
 // in common, the result does not fit, or it holds a character that is not
 // ASCII (out is then empty).
 int relative_path(const wchar_t* dir, const wchar_t* file, wchar_t* out, int cap);
-
-// 1 when the zero-terminated text holds nothing but ASCII.
-int is_ascii(const wchar_t* text);

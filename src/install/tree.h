@@ -15,6 +15,10 @@
 
 #include "install/setup_list.h"
 
+// The message for a release whose paths do not fit below the folder (%ls).
+#define NAMES_TOO_LONG \
+    L"This release's file names are too long for the folder %ls. Choose a shorter folder and run the setup again."
+
 struct install_tree {
     wchar_t base_dir[260];
     wchar_t downloads_dir[260];  // base_dir\downloads

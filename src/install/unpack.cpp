@@ -7,6 +7,7 @@
 #include "base/start_process.h"
 #include "base/text.h"
 #include "install/files.h"
+#include "install/tree.h"
 #include "ui/status.h"
 
 #define UNPACK_FAILED L"Unpacking part %d of %d failed (Windows' tar.exe). Is there enough free space on C:?"
@@ -67,9 +68,7 @@ void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_di
     to_backslashes(dest);
     // The folder was checked when the version was named; this only guards a cut path.
     if (!fits)
-        fail(L"This release's file names are too long for the folder %ls. Choose a shorter folder and run the "
-             L"setup again.",
-             staging_dir);
+        fail(NAMES_TOO_LONG, staging_dir);
     make_dirs(dest);
     if (!run_tar(zip, dest))
         fail(UNPACK_FAILED, i + 1, n);

@@ -50,9 +50,7 @@ DWORD WINAPI work(void*)
     free(text.data);
 
     if (!name_version(&list, &tree))
-        fail(L"This release's file names are too long for the folder %ls. Choose a shorter folder and run the "
-             L"setup again.",
-             tree.base_dir);
+        fail(NAMES_TOO_LONG, tree.base_dir);
     if (needs_build(&tree, repair)) {
         take_back_moved_parts(&tree, &list);
         prepare_build(&tree);

@@ -111,7 +111,7 @@ class Hardening(rig.GitHubSuite):
             time.sleep(0.1)
         self.assertTrue(self.gh.requests(path="*tolvar-setup.txt"))
         # Killed as Task Manager would: its lock is abandoned, not released.
-        self.r.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", "Tolvar-Setup.exe")
+        self.r.kill_images("Tolvar-Setup.exe")
         p.wait(timeout=30)
         self.gh.clear_faults()
         run = self.r.run(self.r.setup_exe, "", expect_records=1)

@@ -129,7 +129,7 @@ class Resume(rig.GitHubSuite):
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and not (os.path.exists(temp) and os.path.getsize(temp) > 2 * MIB):
             time.sleep(0.02)
-        self.r.wine("C:\\windows\\system32\\taskkill.exe", "/f", "/im", "Tolvar-Setup.exe")
+        self.r.kill_images("Tolvar-Setup.exe")
         p.wait(timeout=60)
         log.close()
         held = os.path.getsize(temp)
