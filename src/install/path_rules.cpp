@@ -98,3 +98,36 @@ int rel_path_is_safe(const char* path)
     }
     return 1;
 }
+
+int entry_name_is_safe(const char* name)
+{
+    if (!name || !name[0] || name[0] == '/' || name[0] == '\\')
+        return 0;
+    for (const unsigned char* p = (const unsigned char*)name; *p; p++)
+        if (*p < 0x20 || *p == 0x7F || strchr(":<>\"|?*", *p))
+            return 0;
+    const char* seg = name;
+    for (const char* p = name;; p++) {
+        if (*p != '/' && *p != '\\' && *p)
+            continue;
+        int len = (int)(p - seg);
+        bool folder_mark = !*p && len == 0 && p > name; // "dir/" ends in an empty segment
+        bool here = len == 1 && seg[0] == '.';            // "./a", as archivers write it, is "a"
+        if (!folder_mark && !here) {
+            // Windows would trim "a." or "a " to "a", and ".." leads out.
+            if (len == 0 || seg[len - 1] == '.' || seg[len - 1] == ' ')
+                return 0;
+            // is_device_name reads up to the first dot; a copy ends the segment there.
+            char copy[256];
+            int n = len < 255 ? len : 255;
+            memcpy(copy, seg, n);
+            copy[n] = 0;
+            if (is_device_name(copy))
+                return 0;
+        }
+        if (!*p)
+            break;
+        seg = p + 1;
+    }
+    return 1;
+}

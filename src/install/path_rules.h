@@ -13,3 +13,11 @@ int tag_is_safe(const char* tag);
 // no colon (drive letters, streams), no ".." segment ('/' and '\' both
 // separate segments). "." and slashes inside are fine.
 int rel_path_is_safe(const char* path);
+
+// 1 when the zero-terminated UTF-8 name of a zip entry may be unpacked below
+// a folder: relative (no leading '/' or '\'), no colon (drive letters,
+// streams), no control byte or any of < > " | ? *, and every segment
+// ('/' and '\' both separate) "." (which stands for nothing) or a name
+// Windows keeps as written: not empty (one trailing separator marks a
+// folder), no trailing dot or space (so no ".."), no device name.
+int entry_name_is_safe(const char* name);

@@ -109,6 +109,56 @@ TEST(path_rules, relative_paths_stay_inside_their_folder)
     }
 }
 
+TEST(path_rules, zip_entry_names_stay_inside_and_are_kept_as_written)
+{
+    struct row {
+        const char* name;
+        bool safe;
+    };
+    const row rows[] = {
+        {"Tolvar/bin/tolvar-game.exe", true},
+        {"game-1.0/", true},                 // a folder entry
+        {"game-1.0\\data\\a.pak", true},     // Windows tools write backslashes
+        {"..a/b..c/.x", true},
+        {"\xe7\x8e\x8b/\xc5\x81ukasz.txt", true},
+        {"comics/com1x.txt", true},
+        {"", false},
+        {"/etc/passwd", false},
+        {"\\evil.exe", false},
+        {"//server/share/x", false},
+        {"\\\\?\\C:\\x", false},
+        {"C:/x", false},
+        {"C:x", false},
+        {"a/b.exe:stream", false},
+        {"../x", false},
+        {"a/../../x", false},
+        {"a\\..\\..\\x", false},
+        {"a/..", false},
+        {"./", true},                        // archivers write the folder they started in
+        {"./a/./b", true},
+        {"a//b", false},
+        {"a/.. /b", false},                  // trimmed to ".." by Windows
+        {"a/b./c", false},                   // "b." would be "b"
+        {"a/b ", false},
+        {"nul", false},
+        {"a/CON.txt", false},
+        {"a/com1/x", false},
+        {"lpt\xc2\xb9.log", false},
+        {"conin$", false},
+        {"a/b\x01", false},
+        {"a\x7f", false},
+        {"a/b?.txt", false},
+        {"a<b", false},
+        {"a|b", false},
+        {"a\"b", false},
+        {"a*", false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(r.safe, entry_name_is_safe(r.name) != 0);
+    }
+}
+
 TEST(part_rules, tools_folder_from_url_file_name)
 {
     struct row {
