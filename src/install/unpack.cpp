@@ -8,17 +8,21 @@
 #include "base/text.h"
 #include "install/files.h"
 #include "install/tree.h"
+#include "install/unzip.h"
 #include "ui/status.h"
 
 #define UNPACK_FAILED L"Unpacking part %d of %d failed (Windows' tar.exe). Is there enough free space on C:?"
 
-// Runs tar.exe hidden in dest; 1 when it ran and exited with 0.
+// Runs Windows' tar.exe hidden in dest: TAR_OK when it ran and exited with
+// 0, TAR_FAILED when it ran and failed, TAR_ABSENT when there is none to run
+// or it could not be started.
+enum { TAR_ABSENT = -1, TAR_FAILED = 0, TAR_OK = 1 };
 static int run_tar(const wchar_t* zip, const wchar_t* dest)
 {
     wchar_t system[MAX_PATH];
     UINT len = GetSystemDirectoryW(system, MAX_PATH);
     if (len == 0 || len >= MAX_PATH)
-        return 0;
+        return TAR_ABSENT;
     // tar.exe reads its arguments in the ANSI code page: a user name outside
     // it would be lost or read as a look-alike folder. The destination goes
     // over as the working folder, which arrives as wide text, and the zip is
@@ -28,16 +32,16 @@ static int run_tar(const wchar_t* zip, const wchar_t* dest)
     DWORD d = GetFullPathNameW(dest, MAX_PATH, full_dest, NULL);
     DWORD z = GetFullPathNameW(zip, MAX_PATH, full_zip, NULL);
     if (d == 0 || d >= MAX_PATH || z == 0 || z >= MAX_PATH)
-        return 0;
+        return TAR_ABSENT;
     if (d > 3 && full_dest[d - 1] == L'\\')
         full_dest[d - 1] = 0;
     // Each folder below the shared part costs "..\\": at most 130 of them.
     wchar_t rel[720];
     if (!relative_path(full_dest, full_zip, rel, 720))
-        return 0;
+        return TAR_ABSENT;
     wchar_t cmd[1024];
     if (!wformat(cmd, 1024, L"\"%ls\\tar.exe\" -xf \"%ls\" -C .", system, rel))
-        return 0;
+        return TAR_ABSENT;
 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
@@ -45,13 +49,13 @@ static int run_tar(const wchar_t* zip, const wchar_t* dest)
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi = {};
     if (!start_process(cmd, CREATE_NO_WINDOW /* no console window flashes up */, dest, &si, &pi))
-        return 0;
+        return TAR_ABSENT;
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 1; // a failed query counts as a failed unpack
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    return code == 0;
+    return code == 0 ? TAR_OK : TAR_FAILED;
 }
 
 void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_dir, const wchar_t* zip)
@@ -70,7 +74,14 @@ void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_di
     if (!fits)
         fail(NAMES_TOO_LONG, staging_dir);
     make_dirs(dest);
-    if (!run_tar(zip, dest))
+    // Windows' own archiver where it is at hand; where it is not (Wine,
+    // Proton, Windows before 1803, a system that blocks it), the setup
+    // unpacks the zip itself. An archiver that ran and failed is not tried
+    // again in-process: a damaged zip must not be hidden.
+    int tar = run_tar(zip, dest);
+    if (tar == TAR_ABSENT)
+        unzip_part(i, n, zip, dest);
+    else if (tar == TAR_FAILED)
         fail(UNPACK_FAILED, i + 1, n);
 
     if (strcmp(part->from, "-") == 0 || strcmp(part->to, "-") == 0)

@@ -34,13 +34,13 @@ def zip_bytes(files):
 
 
 class Part:
-    def __init__(self, file, dir, from_, to, files, url=None, sha256=None, size=None):
+    def __init__(self, file, dir, from_, to, files, url=None, sha256=None, size=None, data=None):
         self.file = file          # asset name, the url's last segment
         self.dir = dir
         self.from_ = from_
         self.to = to
         self.files = files        # what the zip holds
-        self.data = zip_bytes(files)
+        self.data = zip_bytes(files) if data is None else data  # data: a zip made elsewhere
         self.sha256 = sha256 or hashlib.sha256(self.data).hexdigest()
         self.size = len(self.data) if size is None else size
         self.url = url            # None: the release's download link

@@ -30,6 +30,13 @@ import stop_at
 BUILD_DIR = os.environ.get("TOLVAR_BUILD_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 
+# Which unpacker the suites meet: "tar", Windows' tar.exe (the real archiver)
+# in system32 as on Windows 10 and 11; "none", no tar.exe at all, as in every
+# Wine and Proton prefix, where the setup unpacks in-process.
+UNPACKER = os.environ.get("TOLVAR_TEST_UNPACKER", "tar")
+if UNPACKER not in ("tar", "none"):
+    raise SystemExit("TOLVAR_TEST_UNPACKER must be tar or none, not %r" % UNPACKER)
+
 
 def win_path(unix_path):
     """The path as Windows programs under Wine see it (drive Z: is /)."""
@@ -126,7 +133,16 @@ class Rig:
             atexit.register(self.stop_wineserver)
         # The first call creates the prefix, the wineserver and the display.
         self.wine(os.path.join(self.bin, "spawn.exe"), timeout=300)
-        self.install_tar()
+        self.with_tar = UNPACKER == "tar"
+        self.prepare_unpacker()
+
+    def prepare_unpacker(self, logged=True):
+        """The system folder as the suite's platform has it: with tar.exe
+        (install_tar) or without any (remove_tar)."""
+        if self.with_tar:
+            self.install_tar(logged)
+        else:
+            self.remove_tar()
 
     def install_tar(self, logged=True):
         """Puts Windows' tar.exe where Windows keeps it (Wine has none): the
@@ -147,9 +163,20 @@ class Rig:
                 shutil.copyfile(source, target)
 
     def remove_tar(self):
-        target = os.path.join(self.prefix, "drive_c", "windows", "system32", "tar.exe")
-        if os.path.exists(target):
-            os.remove(target)
+        """No archiver in the system folder, as in a Wine or Proton prefix."""
+        for name in ("tar.exe", "bsdtar.exe"):
+            target = os.path.join(self.prefix, "drive_c", "windows", "system32", name)
+            if os.path.exists(target):
+                os.remove(target)
+
+    def bsdtar(self, zip_unix, folder_unix):
+        """Unpacks a zip with the real archiver, run by hand under Wine:
+        the tree Windows' tar.exe writes, to hold the setup's own against."""
+        real = os.path.join(self.build_dir, "archiver", "bsdtar.exe")
+        os.makedirs(folder_unix, exist_ok=True)
+        code = self.wine(real, "-xf", win_path(zip_unix), "-C", win_path(folder_unix), stem="bsdtar")
+        if code != 0:
+            raise AssertionError("the archiver failed on %s (%d)" % (zip_unix, code))
 
     def kill_images(self, *images):
         """Ends every process of this prefix whose program is one of images,
@@ -383,5 +410,5 @@ class GitHubSuite(unittest.TestCase):
 
     def setUp(self):
         self.r.reset()
-        self.r.install_tar()
+        self.r.prepare_unpacker()
         self.gh.reset()

@@ -5,8 +5,10 @@ and message boxes the user saw."""
 
 import os
 import shutil
+import subprocess
 import sys
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
 import sandbox  # noqa: E402
@@ -21,6 +23,8 @@ NO_RELEASE = ("Tolvar has no release to install from yet. Its releases page says
 SERVERS = ("GitHub's download servers are failing right now (an error 500 or above, tried 8 times "
            "over 3 minutes). This is on GitHub's side: try again in a few minutes, or later today.")
 UNPACK_FAILED = "Unpacking part %d of %d failed (Windows' tar.exe). Is there enough free space on C:?"
+UNZIP_DAMAGED = "Part %d of %d could not be unpacked: its zip is damaged (%s). Tell the game's publisher."
+UNZIP_DISK_FULL = "Unpacking part %d of %d failed: the disk is full. Free some space on %s and run the setup again."
 
 
 def first_install_lines(n=4):
@@ -310,16 +314,44 @@ class Install(rig.GitHubSuite):
                          parts[0].files["game-1.0/tolvar-game.exe"])
 
     def test_unpacking_failures(self):
-        parts = self.publish("1.0")
-        self.r.remove_tar()
+        # A zip that matches its checksum but is damaged (a CRC that differs):
+        # where tar.exe runs, its verdict stands, with no second try
+        # in-process; without it, the setup's own unpacker says what it is.
+        parts = releases.sample_parts(self.r.bin, "1.0")
+        good = parts[2].data
+        crc = zlib.crc32(parts[2].files["data/world.txt"]).to_bytes(4, "little")
+        self.assertEqual(good.count(crc), 2)  # local header and central record
+        bad = good.replace(crc, bytes([crc[0] ^ 1]) + crc[1:])
+        parts[2] = releases.Part(parts[2].file, "Tolvar", "data", "data", {}, data=bad)
+        releases.publish(self.gh, "1.0", parts, made=False)
         run = self.setup(expect_game=False)
-        self.assert_box(run, UNPACK_FAILED % (1, 4))
-        self.r.install_tar()
+        if self.r.with_tar:
+            self.assert_box(run, UNPACK_FAILED % (3, 4))
+            self.assertEqual([t["code"] != 0 for t in run.tar_runs], [False, False, True], run.tar_runs)
+        else:
+            self.assert_box(run, UNZIP_DAMAGED % (3, 4, "data/world.txt"))
+        self.assertFalse(os.path.exists(self.versions("current.txt")))
+
         # The archive lacks the folder that is to be renamed.
+        parts = releases.sample_parts(self.r.bin, "1.0")
         parts[2] = releases.Part("Tolvar-data-1.0.zip", "Tolvar", "dat", "data", {"other/x": b"x"})
         releases.publish(self.gh, "1.0", parts, made=False)
         run = self.setup(expect_game=False)
         self.assert_box(run, "Could not set up part 3 of 4 (renaming dat).")
+
+    def test_a_full_disk_is_told_apart_from_a_damaged_zip(self):
+        # A part that packs small and unpacks large, into a base folder on a
+        # volume of 2 MiB: the download fits, the unpacking does not.
+        volume = self.r.path("small-volume")
+        os.makedirs(volume)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", volume], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", volume])
+        parts = releases.sample_parts(self.r.bin, "1.0")
+        parts[2] = releases.Part("Tolvar-data-1.0.zip", "Tolvar", "data", "data",
+                                 {"data/world.bin": bytes(8 << 20)})
+        self.publish("1.0", parts)
+        run = self.setup(env={"TOLVAR_SETUP_BASE": rig.win_path(volume)}, expect_game=False)
+        self.assert_box(run, UNPACK_FAILED % (3, 4) if self.r.with_tar else UNZIP_DISK_FULL % (3, 4, "Z:"))
 
     def test_part_folders_dot_and_nested_dirs_and_an_existing_rename_target(self):
         recorder = rig.read_bytes(os.path.join(self.r.bin, "recorder.exe"))

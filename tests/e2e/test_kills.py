@@ -143,7 +143,7 @@ class Kills(unittest.TestCase):
         """The tree a run of the scenario starts from: nothing, or 1.0
         installed (copied from the first clean install)."""
         cls.r.reset()
-        cls.r.install_tar(logged=False)  # one process, as on Windows
+        cls.r.prepare_unpacker(logged=False)  # tar.exe as one process, as on Windows
         if scenario != "update":
             return
         if cls.installed is None:
