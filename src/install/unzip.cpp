@@ -51,10 +51,19 @@ static int read_zip(void* ctx, uint64_t offset, void* buf, size_t len)
 static int write_file(void* ctx, const unsigned char* data, size_t len)
 {
     HANDLE file = *(HANDLE*)ctx;
-    DWORD done = 0;
-    if (!WriteFile(file, data, (DWORD)len, &done, NULL) || done != len) {
-        g_error = GetLastError();
-        return 0;
+    // A disk that fills up takes part of a write; the next one says why.
+    while (len > 0) {
+        DWORD done = 0;
+        if (!WriteFile(file, data, (DWORD)len, &done, NULL)) {
+            g_error = GetLastError();
+            return 0;
+        }
+        if (done == 0) {
+            g_error = ERROR_DISK_FULL; // no room for a single byte more
+            return 0;
+        }
+        data += done;
+        len -= done;
     }
     return 1;
 }

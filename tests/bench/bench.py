@@ -18,6 +18,11 @@ out of the ratio.
   6. a cut link: a 256 MiB part on a link that cuts every answer after
      64 MiB, until installed: attempts, bytes fetched (vs the part's size)
      and time (vs the same install on a link that does not cut)
+  7. unpacking: a 256 MiB part (compressible and incompressible files, many
+     small ones) unpacked in-process, on a system without tar.exe, vs the
+     same part unpacked by tar.exe (the real archiver) in the same prefix;
+     and the peak resident memory of the setup unpacking a 1 GiB part
+     in-process vs the same setup installing a part of one small file
 
     /usr/bin/python3 tests/bench/bench.py [--runs N] [--only 1,2,...]
     (as root; TOLVAR_BUILD_DIR=<build> with the bench programs built)
@@ -62,6 +67,8 @@ CHANGED_PART = 5          # 1-based: the part the update changes
 WARM_TAG = "9.9"
 CUT_SIZE = 256 * MIB
 CUT_AFTER = 64 * MIB
+UNPACK_SIZE = 256 * MIB
+UNPACK_BIG = 1024 * MIB
 
 
 # -- the server ----------------------------------------------------------------
@@ -597,12 +604,93 @@ class Bench:
         gh.remove_release("6.0")
         self.r.reset()
 
+    # -- 7. unpacking without tar.exe ----------------------------------------------
+    def unpack_install(self, part, with_tar, watch_memory=False):
+        """Installs the one-part release 7.x from a warm cache; returns the
+        seconds from "Unpacking part 1 of 1..." to "Starting Tolvar..." as
+        the window showed them, and the setup's peak resident KiB when
+        watched."""
+        self.r.reset()
+        if with_tar:
+            self.r.install_tar(logged=False)  # tar.exe as one process, as on Windows
+        else:
+            self.r.remove_tar()
+        downloads = os.path.join(self.r.base, "downloads")
+        os.makedirs(downloads)
+        with open(os.path.join(downloads, part.sha256 + ".zip"), "wb") as f:
+            f.write(part.data)
+        watch = PeakWatch(self.r.setup_exe, self.r.prefix) if watch_memory else None
+        run = self.r.run(self.r.setup_exe, "", timeout=600, expect_records=1)
+        peak = watch.stop() if watch else None
+        if run.code != 0 or len(run.records) != 1 or run.boxes:
+            raise RuntimeError("install of %s: %r" % (part.file, run))
+        times = {}
+        for e in run.events:
+            if e.get("ev") in ("status", "window") and e.get("text") not in times:
+                times[e.get("text")] = e["t"]
+        if "Unpacking part 1 of 1..." not in times or "Starting Tolvar..." not in times:
+            raise RuntimeError("the probe missed a status line: %r" % run.statuses())
+        return (times["Starting Tolvar..."] - times["Unpacking part 1 of 1..."]) / 1000.0, peak
+
+    def unpacking(self, gh):
+        with open(os.path.join(self.bin, "recorder.exe"), "rb") as f:
+            game = f.read()
+        rnd = random.Random("unpack")
+        words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9)))
+                 for _ in range(5000)]
+        text = b" ".join(rnd.choice(words) for _ in range(2 * MIB))  # about 11 MiB of word salad
+        files = {"bin/tolvar-game.exe": game, "data/noise.bin": random_bytes(96 * MIB, "unpack")}
+        for k in range(12):
+            files["data/text-%02d.txt" % k] = text[k:] + text[:k]
+        small = random_bytes(2048 * 16 * 1024, "small")
+        for k in range(2048):
+            files["data/small/%04d.dat" % k] = small[k * 16384:(k + 1) * 16384]
+        total = sum(len(v) for v in files.values())
+        part = releases.Part("Tolvar-unpack-7.0.zip", "Tolvar", "-", "-", {},
+                             data=releases.zip_bytes(files))
+        releases.publish(gh, "7.0", [part], latest=True)
+        ours, ref = [], []
+        interleaved(self.runs, lambda: ours.append(self.unpack_install(part, False)[0]),
+                    lambda: ref.append(self.unpack_install(part, True)[0]))
+        s_ours, s_ref = stats(ours), stats(ref)
+        ratio = s_ours[0] / s_ref[0]
+        self.row("7. unpack %d MiB part (s)" % (total // MIB), fmt(s_ours, 2), fmt(s_ref, 2) + " tar.exe",
+                 "%.3f" % ratio, "<= 1.0", ratio <= 1.0)
+
+        # Memory: 1 GiB unpacked (deflated, so that it downloads in a moment)
+        # against a part of one small file.
+        big = releases.Part("Tolvar-unpack-7.1.zip", "Tolvar", "-", "-", {}, data=releases.zip_bytes(
+            {"bin/tolvar-game.exe": game, "data/big.bin": b"Project Tolvar " * (UNPACK_BIG // 15)}))
+        tiny = releases.Part("Tolvar-unpack-7.2.zip", "Tolvar", "-", "-", {}, data=releases.zip_bytes(
+            {"bin/tolvar-game.exe": game}))
+        big_peak, tiny_peak = [], []
+
+        def peak(part, into):
+            releases.publish(gh, part.file[-7:-4], [part], latest=True)
+            into.append(self.unpack_install(part, False, watch_memory=True)[1] / 1024.0)
+        interleaved(self.runs, lambda: peak(big, big_peak), lambda: peak(tiny, tiny_peak))
+        s_big, s_tiny = stats(big_peak), stats(tiny_peak)
+        more = s_big[0] - s_tiny[0]
+        self.row("7. peak RSS unpacking 1 GiB (MiB)", fmt(s_big, 1), fmt(s_tiny, 1) + " one small file",
+                 "+%.1f MiB" % more, "<= +4 MiB", more <= 4)
+        self.notes.append(
+            "7. The unpacking time is the window's, from \"Unpacking part 1 of 1...\" to \"Starting "
+            "Tolvar...\", with the zip already in the download cache; the 256 MiB part holds %d files "
+            "(96 MiB random, 12 text files of %.0f MiB, 2048 files of 16 KiB, the game)."
+            % (len(files), len(text) / MIB))
+        gh.set_latest(None)
+        for tag in ("7.0", "7.1", "7.2"):
+            gh.remove_release(tag)
+        self.r.reset()
+        self.r.prepare_unpacker()
+
     # -- all -------------------------------------------------------------------
     def main(self):
         started = time.monotonic()
         with fakegithub.FakeGitHub() as gh:
             steps = [("1", lambda: self.download(gh)), ("35", lambda: self.update_and_memory(gh)),
-                     ("2", self.hashing), ("4", self.warm_start), ("6", lambda: self.cut_link(gh))]
+                     ("2", self.hashing), ("4", self.warm_start), ("6", lambda: self.cut_link(gh)),
+                     ("7", lambda: self.unpacking(gh))]
             for keys, step in steps:
                 if self.only and not self.only & set(keys):
                     continue

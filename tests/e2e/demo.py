@@ -258,6 +258,8 @@ class Demo:
         return pngs
 
     def show_records(self, run, what):
+        if not run.tar_runs and not self.r.with_tar:
+            print("  Unpacked in-process: no tar.exe in the system folder")
         for t in run.tar_runs:
             print("  tar.exe (the real archiver) ran: %s" % t.get("cmdline"))
             print("    working folder: %s, exit code %s" % (t.get("cwd"), t.get("code")))
@@ -428,6 +430,46 @@ class Demo:
               "the launcher runs in its own folder")
         check(not reqs, "the hand-off needs no network")
 
+    def no_tar(self):
+        heading("4. A player on Wine or Proton: no tar.exe in the system folder")
+        system32 = os.path.join(self.r.prefix, "drive_c", "windows", "system32")
+        self.r.remove_tar()
+        print("  %s: %s" % ("C:\\windows\\system32\\tar.exe",
+                            "present" if os.path.exists(os.path.join(system32, "tar.exe")) else "absent"))
+        base = self.r.path("wine-player", "Tolvar")
+        base_win = rig.win_path(base)
+        since = self.last_seq()
+        run = self.r.run(self.r.setup_exe, "", env={"TOLVAR_SETUP_BASE": base_win}, timeout=120,
+                         expect_records=1)
+        print()
+        print("Tolvar-Setup.exe with TOLVAR_SETUP_BASE=%s: exit code %s, %.1f s" % (base_win, run.code, run.elapsed))
+        for text in run.statuses():
+            print("  status: %s" % text)
+        for b in run.boxes:
+            print("  MESSAGE BOX: %s" % b.get("text"))
+        print("  Unpacker: %s" % ("tar.exe, %d runs" % len(run.tar_runs) if run.tar_runs else
+                                  "the setup's own, in-process (tar.exe never ran)"))
+        downloaded = self.show_requests(since)
+        self.show_records(run, "Game")
+        self.r.prepare_unpacker()
+
+        def files(root):
+            out = {}
+            for dirpath, _, filenames in os.walk(root):
+                for fn in filenames:
+                    path = os.path.join(dirpath, fn)
+                    with open(path, "rb") as f:
+                        out[os.path.relpath(path, root)] = (f.read(), int(os.stat(path).st_mtime))
+            return out
+        check(run.code == 0 and not run.boxes, "the install without tar.exe exits 0 with no message box")
+        check(not run.tar_runs, "tar.exe never ran")
+        check(len(downloaded) > 1, "the parts were downloaded")
+        check(files(os.path.join(base, "versions", "1.1", "Tolvar")) ==
+              files(os.path.join(self.r.base, "versions", "1.1", "Tolvar")),
+              "1.1 unpacked in-process is the tree tar.exe unpacked in steps 1 and 2, file times included")
+        check(len(run.records) == 1 and run.records[0].get("exe", "").endswith("\\tolvar-game.exe"),
+              "the game was started")
+
     def main(self):
         started = time.monotonic()
         log = os.path.join(self.r.scratch, "requests.jsonl")
@@ -439,6 +481,7 @@ class Demo:
             parts = self.install()
             self.update(parts)
             self.shim()
+            self.no_tar()
         heading("Result")
         print("Screenshots: %d PNG files in %s" % (len(glob.glob(os.path.join(self.out_dir, "*.png"))),
                                                     self.out_dir))

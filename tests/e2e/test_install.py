@@ -74,7 +74,17 @@ class Install(rig.GitHubSuite):
         seen = [s for s in run.statuses() if s]
         if seen[:1] == ["Starting..."]:
             seen = seen[1:]
-        self.assertEqual(seen, expected)
+        if self.r.with_tar:
+            self.assertEqual(seen, expected)
+            return
+        # Unpacked in-process, a small part takes well under a millisecond:
+        # its "Unpacking" line may come and go between two looks of the
+        # probe. Every other line must be seen, and all in order.
+        def brief(line):
+            return line.startswith("Unpacking part ")
+        self.assertEqual([s for s in seen if not brief(s)], [s for s in expected if not brief(s)])
+        rest = iter(expected)
+        self.assertTrue(all(s in rest for s in seen), "%r is in the order of %r" % (seen, expected))
 
     def assert_box(self, run, text):
         self.assertEqual([b["text"] for b in run.boxes], [text], run)

@@ -50,6 +50,30 @@ class Updates(rig.GitHubSuite):
         self.assertEqual(len(run.records), 1, run)
         self.assertTrue(run.records[0]["exe"].endswith("\\versions\\%s\\Tolvar\\Tolvar.exe" % tag), run.records)
 
+    def test_a_part_that_unpacks_over_a_carried_over_file_leaves_the_installed_one_alone(self):
+        # 1.1 carries the game part over (second names of 1.0's files), then
+        # unpacks a part at the top of the version that holds a file of the
+        # same name, then fails on a part that cannot be had: the file 1.0
+        # shares with the staging folder must not have been written through.
+        old = releases.sample_parts(self.r.bin, "1.0")
+        releases.publish(self.gh, "1.0", old)
+        self.setup()
+        before = hashes(self.versions("1.0"))
+        new = list(old)
+        new[3] = releases.Part("Tolvar-python-3.13.zip", ".", "-", "-",
+                               {"Tolvar/tools/python/python.txt": b"python 3.13",
+                                "Tolvar/bin/readme.txt": b"over the carried-over readme"})
+        new.append(releases.Part("Tolvar-music-1.1.zip", "Tolvar", "music", "music", {"music/a.ogg": b"a"}))
+        # tolvar-release would refuse the release: the tools part places a
+        # file outside its folder. Written by hand, as a careless publisher might.
+        releases.publish(self.gh, "1.1", new, made=False)
+        self.gh.fault_always("github.com", "*/Tolvar-music-1.1.zip", {"status": 404})
+        run = self.setup(expect_game=False)
+        self.assertEqual([b["text"] for b in run.boxes],
+                         ["Downloading part 5 of 5 failed. Check your connection and free space, then try again."])
+        self.assertEqual(self.read("1.1.part", "Tolvar", "bin", "readme.txt"), b"over the carried-over readme")
+        self.assertEqual(hashes(self.versions("1.0")), before, "every file of 1.0 is as it was")
+
     def test_a_failed_update_keeps_the_installed_version_and_the_next_run_finishes_it(self):
         old = releases.sample_parts(self.r.bin, "1.0")
         releases.publish(self.gh, "1.0", old)
