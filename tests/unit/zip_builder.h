@@ -87,6 +87,38 @@ inline std::string zb_unicode_path(const std::string& raw, const std::string& ut
     return s;
 }
 
+// The end records behind a central directory of count entries and dir_size
+// bytes at dir_start: the zip64 record and its locator when zip64, then the
+// classic record. at is the offset in the archive where they begin.
+inline void zb_end_records(std::string& out, uint64_t at, uint64_t count, uint64_t dir_size, uint64_t dir_start,
+                           bool zip64, int disk = 0)
+{
+    if (zip64) {
+        out += "PK\x06\x06";
+        zb_put64(out, 44);
+        zb_put16(out, 45);
+        zb_put16(out, 45);
+        zb_put32(out, 0);
+        zb_put32(out, 0);
+        zb_put64(out, count);
+        zb_put64(out, count);
+        zb_put64(out, dir_size);
+        zb_put64(out, dir_start);
+        out += "PK\x06\x07";
+        zb_put32(out, 0);
+        zb_put64(out, at);
+        zb_put32(out, 1);
+    }
+    out += "PK\x05\x06";
+    zb_put16(out, disk);
+    zb_put16(out, disk);
+    zb_put16(out, zip64 ? 0xffff : (uint32_t)count);
+    zb_put16(out, zip64 ? 0xffff : (uint32_t)count);
+    zb_put32(out, zip64 ? 0xffffffff : (uint32_t)dir_size);
+    zb_put32(out, zip64 ? 0xffffffff : (uint32_t)dir_start);
+    zb_put16(out, 0);
+}
+
 // The archive: local headers and data, the central directory, and the end
 // records (the zip64 ones too when zip64_end).
 inline std::string zb_build(const std::vector<zb_entry>& entries, bool zip64_end = false, int disk = 0)
@@ -163,31 +195,6 @@ inline std::string zb_build(const std::vector<zb_entry>& entries, bool zip64_end
     }
     uint64_t dir_start = out.size();
     out += central;
-    uint64_t count = entries.size();
-    if (zip64_end) {
-        uint64_t rec_at = out.size();
-        out += "PK\x06\x06";
-        zb_put64(out, 44);
-        zb_put16(out, 45);
-        zb_put16(out, 45);
-        zb_put32(out, 0);
-        zb_put32(out, 0);
-        zb_put64(out, count);
-        zb_put64(out, count);
-        zb_put64(out, central.size());
-        zb_put64(out, dir_start);
-        out += "PK\x06\x07";
-        zb_put32(out, 0);
-        zb_put64(out, rec_at);
-        zb_put32(out, 1);
-    }
-    out += "PK\x05\x06";
-    zb_put16(out, disk);
-    zb_put16(out, disk);
-    zb_put16(out, zip64_end ? 0xffff : (uint32_t)count);
-    zb_put16(out, zip64_end ? 0xffff : (uint32_t)count);
-    zb_put32(out, zip64_end ? 0xffffffff : (uint32_t)central.size());
-    zb_put32(out, zip64_end ? 0xffffffff : (uint32_t)dir_start);
-    zb_put16(out, 0);
+    zb_end_records(out, out.size(), entries.size(), central.size(), dir_start, zip64_end, disk);
     return out;
 }
