@@ -638,11 +638,14 @@ class Bench:
         rnd = random.Random("unpack")
         words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9)))
                  for _ in range(5000)]
-        text = b" ".join(rnd.choice(words) for _ in range(2 * MIB))  # about 11 MiB of word salad
+        # 96 MiB that does not compress, 32 MiB of small files, and the rest
+        # of the 256 MiB in twelve files of word salad.
+        salad = (UNPACK_SIZE - 128 * MIB - len(game)) // 12
+        text = b" ".join(rnd.choice(words) for _ in range(salad // 5))[:salad]
         files = {"bin/tolvar-game.exe": game, "data/noise.bin": random_bytes(96 * MIB, "unpack")}
         for k in range(12):
             files["data/text-%02d.txt" % k] = text[k:] + text[:k]
-        small = random_bytes(2048 * 16 * 1024, "small")
+        small = random_bytes(32 * MIB, "small")
         for k in range(2048):
             files["data/small/%04d.dat" % k] = small[k * 16384:(k + 1) * 16384]
         total = sum(len(v) for v in files.values())
