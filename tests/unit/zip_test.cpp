@@ -322,17 +322,22 @@ int count_bytes(void* ctx, const unsigned char* data, size_t len)
 
 TEST(zip, streams_an_entry_larger_than_4_gib)
 {
-    // CRC-32 of the zeros, by combining blocks of doubling size.
+    // CRC-32 of the zeros, by combining blocks of doubling size up to 1 GiB:
+    // crc32_combine takes a long, 32 bits on Windows.
     static const unsigned char zeros[1 << 16] = {};
+    const uint64_t gib = 1u << 30;
     uLong block = crc32(0, zeros, sizeof zeros);
     uLong crc = crc32(0, 0, 0);
-    for (uint64_t len = sizeof zeros, left = huge_size; left > 0; len *= 2) {
+    uint64_t left = huge_size;
+    for (uint64_t len = sizeof zeros; len < gib; len *= 2) {
         if (left & len) {
             crc = crc32_combine(crc, block, (z_off_t)len);
             left -= len;
         }
         block = crc32_combine(block, block, (z_off_t)len);
     }
+    for (; left > 0; left -= gib) // block is now the CRC of 1 GiB of zeros
+        crc = crc32_combine(crc, block, (z_off_t)gib);
 
     zb_entry e = entry("huge.bin", "", 0);
     e.zip64 = true;
