@@ -9,6 +9,7 @@ set(TOLVAR_PURE_TEST_NAMES
   utf8_test
   content_range_test
   relative_path_test
+  signature_format_test
 )
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES
