@@ -3,13 +3,13 @@ set(TOLVAR_PURE_TEST_NAMES
   mode_test
   setup_list_test
   tag_arg_test
+  signature_format_test
   path_rules_test
   release_link_test
   retry_test
   utf8_test
   content_range_test
   relative_path_test
-  signature_format_test
 )
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES
