@@ -33,8 +33,8 @@ void require_signature(const char* key_pem, const list_seal* seal, const char* t
     // A list URL too long to take ".sig" leaves no signature to fetch.
     if (!signature_link(custom && custom[0] ? manifest_url() : 0, tag, url))
         fail(not_signed);
-    // An empty signature file is an answer, and a wrong one; a 200 without
-    // a body is not worth the list's three minutes of retries.
+    // An empty signature file is an answer, a wrong signature, not a failed
+    // fetch worth the list's three minutes of retries.
     mem_buf sig = {};
     if (!fetch_release_file(url, &sig, 1))
         fail(not_signed);

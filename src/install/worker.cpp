@@ -57,7 +57,7 @@ DWORD WINAPI work(void*)
     fetch_setup_list(&text);
     list_seal seal;
     if (publisher_key[0])
-        seal_list(text.data, text.len, &seal); // the parse cuts the text apart
+        seal_list(text.data, text.len, &seal); // now: the parse cuts the text apart
     static setup_list list; // the parsed setup list
     parse_setup_list(text.data, &list);
     free(text.data);
