@@ -29,34 +29,34 @@ const char* manifest_url()
 }
 
 enum attempt_result {
-    attempt_done,  // the list is in the buffer
+    attempt_done,  // the file is in the buffer
     attempt_retry, // failed; may be tried again
     attempt_stop,  // failed; trying again would not help
 };
 
-static void restart(mem_buf* list)
+static void restart(mem_buf* buf)
 {
-    free(list->data);
-    memset(list, 0, sizeof *list);
+    free(buf->data);
+    memset(buf, 0, sizeof *buf);
 }
 
-// A 200 with an empty body leaves no data and counts as a failure.
-static int fetch_into(mem_buf* list, const char* url, const wchar_t* accept)
+// A 200 with an empty body leaves no data: a failure unless empty_ok.
+static int fetch_into(mem_buf* buf, const char* url, const wchar_t* accept, int empty_ok)
 {
-    restart(list);
-    return http_get(url, mem_sink, list, 0, accept) && list->data;
+    restart(buf);
+    return http_get(url, mem_sink, buf, 0, accept) && (buf->data || empty_ok);
 }
 
-static attempt_result attempt(mem_buf* list)
+static attempt_result attempt(const char* url, mem_buf* buf, int empty_ok)
 {
     g_http_status = 0;
-    if (fetch_into(list, manifest_url(), 0))
+    if (fetch_into(buf, url, 0, empty_ok))
         return attempt_done;
     uint32_t direct = g_http_status;
     if (is_server_failure(direct)) {
         char detour[1024];
-        if (api_link_for(manifest_url(), detour)) {
-            if (fetch_into(list, detour, L"application/octet-stream"))
+        if (api_link_for(url, detour)) {
+            if (fetch_into(buf, detour, L"application/octet-stream", empty_ok))
                 return attempt_done;
             // The direct answer is the one to report and to class by.
             g_http_status = direct;
@@ -66,11 +66,20 @@ static attempt_result attempt(mem_buf* list)
     return is_retryable(g_http_status) ? attempt_retry : attempt_stop;
 }
 
-[[noreturn]] static void give_up()
+int fetch_release_file(const char* url, mem_buf* buf, int empty_ok)
 {
+    for (int k = 0;; k++) {
+        attempt_result result = attempt(url, buf, empty_ok);
+        if (result == attempt_done)
+            return 1;
+        if (result == attempt_stop || k == 7)
+            break;
+        status(L"GitHub didn't answer (%lu). Trying again in %d s...", (unsigned long)g_http_status, waits[k]);
+        pause_seconds(waits[k]);
+        status(searching);
+    }
     if (g_http_status == 404)
-        fail(L"Tolvar has no release to install from yet. Its releases page says when one is out: %hs%hs/releases",
-             pre, game_repo);
+        return 0;
     if (g_http_status == 0)
         fail(L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.");
     fail(L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over "
@@ -79,14 +88,7 @@ static attempt_result attempt(mem_buf* list)
 
 void fetch_setup_list(mem_buf* list)
 {
-    for (int k = 0;; k++) {
-        attempt_result result = attempt(list);
-        if (result == attempt_done)
-            return;
-        if (result == attempt_stop || k == 7)
-            give_up();
-        status(L"GitHub didn't answer (%lu). Trying again in %d s...", (unsigned long)g_http_status, waits[k]);
-        pause_seconds(waits[k]);
-        status(searching);
-    }
+    if (!fetch_release_file(manifest_url(), list, 0))
+        fail(L"Tolvar has no release to install from yet. Its releases page says when one is out: %hs%hs/releases",
+             pre, game_repo);
 }

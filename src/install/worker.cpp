@@ -12,8 +12,18 @@
 #include "install/fetch_list.h"
 #include "install/files.h"
 #include "install/parse.h"
+#include "install/signature.h"
 #include "install/tree.h"
 #include "ui/status.h"
+
+// The publisher's public key (PEM) when the exe is built with one: every
+// setup list must then carry the publisher's signature. Without one, lists
+// are taken as they come and no signature is asked for.
+#ifdef TOLVAR_PUBLISHER_KEY
+static const char publisher_key[] = TOLVAR_PUBLISHER_KEY; // the key built in
+#else
+static const char publisher_key[] = ""; // no key built in
+#endif
 
 // Cuts the first "--repair" out of the command line, so that the game does
 // not receive it. Returns 1 when there was one.
@@ -45,9 +55,16 @@ DWORD WINAPI work(void*)
     status(searching);
     mem_buf text = {};
     fetch_setup_list(&text);
+    list_seal seal;
+    if (publisher_key[0])
+        seal_list(text.data, text.len, &seal); // now: the parse cuts the text apart
     static setup_list list; // the parsed setup list
     parse_setup_list(text.data, &list);
     free(text.data);
+    // Before the install decision: a list that fails here touches nothing
+    // and starts nothing, not even an installed version of its tag.
+    if (publisher_key[0])
+        require_signature(publisher_key, &seal, list.tag);
 
     if (!name_version(&list, &tree))
         fail(NAMES_TOO_LONG, tree.base_dir);

@@ -9,6 +9,9 @@ executable under Wine against the fake GitHub, printed for a person to read.
      unchanged parts are carried over, the data part is downloaded
   3. Tolvar-Setup.exe copied as Tolvar.exe into a game folder hands over to
      the installed launcher
+  4. the exe built with a publisher key installs release 1.2, signed with
+     tolvar-release make --sign, and refuses 1.3, whose list was changed
+     after it was signed
 
 Every step is checked as well; the exit code is 1 when one did not do what it
 should, so this doubles as a smoke test. Screenshots of the progress window
@@ -135,20 +138,30 @@ class Demo:
         self.base_win = "C:\\users\\%s\\AppData\\Local\\Tolvar" % self.user
 
     # -- showing things -------------------------------------------------------
-    def publish(self, tag, parts):
+    def publish(self, tag, parts, sign=None, edit=None):
         """Makes the release as its pipeline would (zips and tolvar-setup.in
-        in a folder, then tolvar-release make) and publishes what make wrote."""
+        in a folder, then tolvar-release make, with --sign KEY when sign) and
+        publishes what make wrote; edit changes the list's bytes first."""
         folder = os.path.join(self.out_dir, "release-" + tag)
-        out = releases.make_release(folder, tag, parts)
-        print("tolvar-release make %s:" % folder)
+        out = releases.make_release(folder, tag, parts, sign=sign)
+        print("tolvar-release make %s%s:" % (folder, " --sign " + sign if sign else ""))
         for line in out.splitlines():
             print("  " + line)
         with open(os.path.join(folder, "tolvar-setup.txt"), "rb") as f:
-            releases.publish(self.gh, tag, parts, list_bytes=f.read())
+            list_bytes = f.read()
+        signature = None
+        if sign:
+            with open(os.path.join(folder, "tolvar-setup.txt.sig"), "rb") as f:
+                signature = f.read()
+        if edit:
+            list_bytes = edit(list_bytes)
+        releases.publish(self.gh, tag, parts, list_bytes=list_bytes, signature=signature)
         print("Published release %s on the fake GitHub (now the latest):" % tag)
         for p in parts:
             print("  %-26s %8s  sha256 %s..." % (p.file, human_size(p.size), p.sha256[:16]))
-        print("  %-26s %8s" % ("tolvar-setup.txt", "list"))
+        print("  %-26s %8s%s" % ("tolvar-setup.txt", "list", " (changed after make)" if edit else ""))
+        if signature is not None:
+            print("  %-26s %8s" % ("tolvar-setup.txt.sig", human_size(len(signature))))
         return os.path.join(folder, "tolvar-setup.txt")
 
     def announce_update(self, old_list, tag):
@@ -168,7 +181,7 @@ class Demo:
     def asset_names(self):
         """Storage asset id -> (tag, asset name), over every release."""
         names = {}
-        for tag in ("1.0", "1.1"):
+        for tag in ("1.0", "1.1", "1.2", "1.3"):
             try:
                 rel = self.gh.release(tag)
             except KeyError:
@@ -195,7 +208,7 @@ class Demo:
                         downloaded.append(asset[1])
                 note += "  (%s)" % human_size(q["sent"])
             print("    %-4s %s%s  -> %s%s" % (q["method"], q["host"], path, q["status"], note))
-        parts = [n for n in downloaded if n != "tolvar-setup.txt"]
+        parts = [n for n in downloaded if not n.startswith("tolvar-setup.txt")]
         print("  Parts downloaded: %s" % (", ".join(parts) if parts else "none"))
         return downloaded
 
@@ -290,11 +303,11 @@ class Demo:
                 print("    %s%-28s %9s%s" % ("  " * depth, fn, human_size(size), extra))
 
     # -- the walk -------------------------------------------------------------
-    def setup_run(self, stem):
+    def setup_run(self, stem, exe=None, expect_records=1):
         shots = self.r.path(stem + "-shots", "x")[:-2]
         watcher = MidwayShot(self.r, os.path.join(self.out_dir, stem + "-00-download-half-way.png"))
-        run = self.r.run(self.r.setup_exe, "", probe_options=["--shots", rig.win_path(shots)],
-                         timeout=120, expect_records=1)
+        run = self.r.run(exe or self.r.setup_exe, "", probe_options=["--shots", rig.win_path(shots)],
+                         timeout=120, expect_records=expect_records)
         watcher.stop()
         return run, shots, watcher.png if watcher.taken else None
 
@@ -470,6 +483,45 @@ class Demo:
         check(len(run.records) == 1 and run.records[0].get("exe", "").endswith("\\tolvar-game.exe"),
               "the game was started")
 
+    def signed(self):
+        heading("5. Signed releases: the exe built with the publisher's key")
+        keyed = os.path.join(self.r.bin, "Tolvar-Setup-keyed.exe")
+        key = releases.TEST_KEY
+        print("Tolvar-Setup-keyed.exe is the same program built with")
+        print("  -DTOLVAR_PUBLISHER_KEY=%s" % key.replace("publisher.pem", "publisher.pub.pem"))
+        print("so that it takes a setup list only with the publisher's signature beside it. The")
+        print("private key %s signs, on the publisher's machine only." % key)
+        parts = releases.sample_parts(self.r.bin, "1.2")
+        self.publish("1.2", parts, sign=key)
+        since = self.last_seq()
+        run, shots, _ = self.setup_run("4-signed", keyed)
+        self.show_run("Tolvar-Setup-keyed.exe (signed release 1.2)", run, shots, "4-signed")
+        self.show_requests(since)
+        sig_asked = [q["path"] for q in self.gh.requests() if q["seq"] > since and q["path"].endswith(".sig")]
+        check(run.code == 0 and not run.boxes, "the signed release installs without a message box")
+        check(self.read("versions", "current.txt") == b"1.2", "current.txt names 1.2")
+        check(sig_asked and sig_asked[0] == "/brannix/ProjectTolvar/releases/download/1.2/tolvar-setup.txt.sig",
+              "the signature came from release 1.2 itself")
+        check(len(run.records) == 1, "the game of 1.2 was started")
+
+        print()
+        print("Release 1.3 is published by someone with the upload token but not the key: its")
+        print("list was changed after make --sign, to start another program.")
+        tampered = releases.sample_parts(self.r.bin, "1.3")
+        self.publish("1.3", tampered, sign=key,
+                     edit=lambda b: b.replace(b"run Tolvar/bin/tolvar-game.exe", b"run Tolvar/bin/tolvar-gamE.exe"))
+        since = self.last_seq()
+        run, shots, _ = self.setup_run("4-refused", keyed, expect_records=0)
+        self.show_run("Tolvar-Setup-keyed.exe (tampered release 1.3)", run, shots, "4-refused")
+        downloaded = self.show_requests(since)
+        self.show_tree()
+        check([b.get("text") for b in run.boxes] ==
+              ["This Tolvar release's signature does not match its publisher's key, so it was not installed. "
+               "Tell the game's publisher."], "the tampered release is refused with its message")
+        check(not run.records, "nothing was started")
+        check(self.read("versions", "current.txt") == b"1.2", "1.2 stays the current version")
+        check(not [d for d in downloaded if d.endswith(".zip")], "no part of 1.3 was downloaded")
+
     def main(self):
         started = time.monotonic()
         log = os.path.join(self.r.scratch, "requests.jsonl")
@@ -482,6 +534,7 @@ class Demo:
             self.update(parts)
             self.shim()
             self.no_tar()
+            self.signed()
         heading("Result")
         print("Screenshots: %d PNG files in %s" % (len(glob.glob(os.path.join(self.out_dir, "*.png"))),
                                                     self.out_dir))

@@ -82,11 +82,16 @@ def write_release(folder, tag, parts, run=RUN):
         f.write("\n".join(lines) + "\n")
 
 
-def make_release(folder, tag, parts, run=RUN):
-    """Lays the release out in folder and runs tolvar-release make there;
-    returns what make printed. Fails when make refuses the release."""
+# The test publisher's private key; Tolvar-Setup-keyed.exe holds its public half.
+TEST_KEY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "keys", "publisher.pem")
+
+
+def make_release(folder, tag, parts, run=RUN, sign=None):
+    """Lays the release out in folder and runs tolvar-release make there
+    (with --sign and the private key sign, when given); returns what make
+    printed. Fails when make refuses the release."""
     write_release(folder, tag, parts, run)
-    code, out = run_release_tool("make", folder)
+    code, out = run_release_tool("make", folder, *(["--sign", sign] if sign else []))
     if code != 0:
         raise AssertionError("tolvar-release make refused release %s:\n%s" % (tag, out))
     return out
@@ -98,6 +103,25 @@ def made_list(tag, parts, run=RUN):
         make_release(folder, tag, parts, run)
         with open(os.path.join(folder, "tolvar-setup.txt"), "rb") as f:
             return f.read()
+
+
+def signed_list(tag, parts, key=TEST_KEY, run=RUN):
+    """The setup list that make writes for the release and the signature that
+    make --sign writes beside it: (list bytes, signature bytes)."""
+    with tempfile.TemporaryDirectory(prefix="tolvar-release-") as folder:
+        make_release(folder, tag, parts, run, sign=key)
+        with open(os.path.join(folder, "tolvar-setup.txt"), "rb") as f, \
+                open(os.path.join(folder, "tolvar-setup.txt.sig"), "rb") as g:
+            return f.read(), g.read()
+
+
+def sign_bytes(data, key):
+    """What "openssl dgst -sha256 -sign key" writes for data."""
+    r = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data, stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, timeout=60)
+    if r.returncode != 0:
+        raise AssertionError("openssl could not sign: %s" % r.stderr.decode(errors="replace"))
+    return r.stdout
 
 
 def setup_list(tag, parts, run=RUN, newline="\r\n"):
@@ -127,13 +151,16 @@ def sample_parts(bin_dir, version, game_bytes=None):
     ]
 
 
-def publish(gh, tag, parts, run=RUN, latest=True, list_bytes=None, made=True):
+def publish(gh, tag, parts, run=RUN, latest=True, list_bytes=None, made=True, signature=None):
     """Publishes the release: its parts and its setup list as assets. The
     list is list_bytes when given, else the one make writes (made=False:
-    the one setup_list writes)."""
+    the one setup_list writes). signature: the bytes of the list's
+    signature asset, or None for none."""
     assets = {p.file: p.data for p in parts}
     if list_bytes is None:
         list_bytes = made_list(tag, parts, run) if made else setup_list(tag, parts, run)
     assets["tolvar-setup.txt"] = list_bytes
+    if signature is not None:
+        assets["tolvar-setup.txt.sig"] = signature
     gh.add_release(tag, assets, latest=latest)
     return assets

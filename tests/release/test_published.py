@@ -28,6 +28,9 @@ from release_fixture import Release  # noqa: E402
 TOOL = os.path.abspath(sys.argv.pop(1) if len(sys.argv) > 1 else os.environ["TOLVAR_RELEASE_TOOL"])
 LIST_1_0 = "/brannix/ProjectTolvar/releases/download/1.0/tolvar-setup.txt"
 LIST_LATEST = "/brannix/ProjectTolvar/releases/latest/download/tolvar-setup.txt"
+KEYS = os.path.join(HERE, "..", "e2e", "keys")
+KEY = os.path.join(KEYS, "publisher.pem")
+PUB = os.path.join(KEYS, "publisher.pub.pem")
 
 
 def run_tool(*args):
@@ -55,12 +58,13 @@ class PublishedTest(unittest.TestCase):
         self.gh.clear_faults()
         self.gh.clear_log()
 
-    def publish(self, tag, latest=True):
-        """Makes the sample release with make, as CI would, and uploads it."""
+    def publish(self, tag, latest=True, sign=False):
+        """Makes the sample release with make, as CI would, and uploads it
+        (signed with the test publisher's key when sign)."""
         folder = os.path.join(self.tmp, tag)
         shutil.rmtree(folder, ignore_errors=True)
         Release.sample(tag).write(folder, make_input=True)
-        code, out = run_tool("make", folder)
+        code, out = run_tool("make", folder, *(["--sign", KEY] if sign else []))
         self.assertEqual(code, 0, out)
         assets = {}
         for name in os.listdir(folder):
@@ -133,6 +137,32 @@ class PublishedTest(unittest.TestCase):
                 self.assertEqual(code, 1, out)
                 self.assertTrue([e for e in errors(out) if wanted in e], "wanted %r in:\n%s" % (wanted, out))
         self.assertIn("redirected from https to http://objects.githubusercontent.com/x.zip", out)
+
+    def test_the_signature_from_the_lists_own_release_as_the_setup_fetches_it(self):
+        self.publish("1.0", sign=True)
+        code, out = run_tool("check", "--published", "--key", PUB)
+        self.assertEqual((code, errors(out)), (0, []), out)
+        # Never by the latest link, which may have moved on since the list came.
+        self.assertEqual([q["path"] for q in self.gh.requests(path="*.sig")],
+                         ["/brannix/ProjectTolvar/releases/download/1.0/tolvar-setup.txt.sig"])
+
+        self.gh.fault_always("github.com", "*/tolvar-setup.txt.sig", {"status": 503})
+        code, out = run_tool("check", "--published", "1.0", "--key", PUB)
+        self.assertEqual((code, errors(out)), (0, []), out)
+        self.assertIn("warning: the signature: the download host answered HTTP 503, and it came through the "
+                      "release API", out)
+
+        self.gh.clear_faults()
+        self.publish("1.1")  # unsigned
+        code, out = run_tool("check", "--published", "--key", PUB)
+        self.assertEqual(code, 1, out)
+        self.assertEqual(errors(out), [
+            "error: https://github.com/brannix/ProjectTolvar/releases/download/1.1/tolvar-setup.txt.sig cannot be "
+            "fetched (HTTP 404): players get \"This Tolvar release is not signed by its publisher, so it was not "
+            "installed. Try again in a few minutes; if this lasts, tell the game's publisher.\""], out)
+        # The release that does not ask for a signature is not held to one.
+        code, out = run_tool("check", "--published")
+        self.assertEqual((code, errors(out)), (0, []), out)
 
 
 if __name__ == "__main__":

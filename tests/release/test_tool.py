@@ -269,11 +269,188 @@ class ReleaseToolTest(unittest.TestCase):
         for args in [(), ("frobnicate",), ("make",), ("check",), ("check", folder, "--from"),
                      ("check", folder, "--published"), ("check", os.path.join(folder, "nothing-here")),
                      ("make", folder), ("check", folder, "--from", os.path.join(folder, "Tolvar-data-1.0.zip")),
-                     ("check", "--published", "1.0/x")]:
+                     ("check", "--published", "1.0/x"), ("make", folder, "--sign"),
+                     ("make", folder, "--key", "k.pem"), ("check", folder, "--key"), ("keygen",),
+                     ("keygen", folder, folder)]:
             with self.subTest(args):
                 code, out, err = run_tool(*args)
                 self.assertEqual(code, 2, out + err)
                 self.assertTrue(err, "says what is wrong")
+
+
+NOT_SIGNED = ("players get \"This Tolvar release is not signed by its publisher, so it was not installed. Try "
+              "again in a few minutes; if this lasts, tell the game's publisher.\"")
+MISMATCH = ("players get \"This Tolvar release's signature does not match its publisher's key, so it was not "
+            "installed. Tell the game's publisher.\"")
+
+
+def openssl(*args):
+    r = subprocess.run(["openssl"] + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT)
+    return r.returncode, r.stdout.decode("utf-8", "replace")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class SigningTest(unittest.TestCase):
+    """keygen, make --sign and check --key: what a publisher runs to sign
+    releases, and what it tells about signatures that a setup built with the
+    key would refuse."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="tolvar-signing-test-")
+        cls.keys = os.path.join(cls.tmp, "keys")
+        code, out, err = run_tool("keygen", cls.keys)
+        assert code == 0, out + err
+        cls.key = os.path.join(cls.keys, "publisher.pem")
+        cls.pub = os.path.join(cls.keys, "publisher.pub.pem")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def signed_release(self, name, tag="1.0"):
+        folder = os.path.join(self.tmp, name)
+        Release.sample(tag).write(folder, make_input=True)
+        code, out, err = run_tool("make", folder, "--sign", self.key)
+        self.assertEqual(code, 0, out + err)
+        return folder
+
+    def test_keygen_writes_a_private_key_for_the_owner_alone_and_never_overwrites_one(self):
+        self.assertEqual(os.stat(self.key).st_mode & 0o777, 0o600)
+        self.assertTrue(read(self.pub).startswith(b"-----BEGIN PUBLIC KEY-----\n"))
+        code, out = openssl("pkey", "-in", self.key, "-noout", "-text")
+        self.assertEqual(code, 0, out)
+        self.assertIn("NIST CURVE: P-256", out)
+        # The public half is the private key's own.
+        code, out = openssl("pkey", "-in", self.key, "-pubout")
+        self.assertEqual(out.encode(), read(self.pub))
+
+        before = (read(self.key), read(self.pub))
+        code, out, err = run_tool("keygen", self.keys)
+        self.assertEqual(code, 2, out + err)
+        self.assertIn("never overwrites", err)
+        self.assertEqual((read(self.key), read(self.pub)), before)
+        # One half left from an earlier run is not replaced either.
+        half = os.path.join(self.tmp, "half")
+        os.makedirs(half)
+        write(os.path.join(half, "publisher.pem"), b"someone's key")
+        code, out, err = run_tool("keygen", half)
+        self.assertEqual(code, 2, out + err)
+        self.assertEqual(sorted(os.listdir(half)), ["publisher.pem"])
+        self.assertEqual(read(os.path.join(half, "publisher.pem")), b"someone's key")
+
+    def test_make_signs_what_openssl_and_check_verify(self):
+        folder = self.signed_release("signed")
+        sig = os.path.join(folder, "tolvar-setup.txt.sig")
+        code, out = openssl("dgst", "-sha256", "-verify", self.pub, "-signature", sig,
+                            os.path.join(folder, "tolvar-setup.txt"))
+        self.assertEqual((code, out.strip()), (0, "Verified OK"))
+        code, out, err = run_tool("check", folder, "--key", self.pub)
+        self.assertEqual((code, errors(out)), (0, []), out + err)
+        # Made by openssl alone, as a publisher without this tool would.
+        write(sig, b"")
+        code, out = openssl("dgst", "-sha256", "-sign", self.key, "-out", sig, os.path.join(folder, "tolvar-setup.txt"))
+        self.assertEqual(code, 0, out)
+        code, out, err = run_tool("check", folder, "--key", self.pub)
+        self.assertEqual((code, errors(out)), (0, []), out + err)
+
+    def test_check_finds_each_signature_a_signed_setup_refuses(self):
+        other = os.path.join(self.tmp, "other-keys")
+        self.assertEqual(run_tool("keygen", other)[0], 0)
+        source = self.signed_release("source")
+        good_sig = read(os.path.join(source, "tolvar-setup.txt.sig"))
+        other_list = read(os.path.join(self.signed_release("source-1.1", "1.1"), "tolvar-setup.txt.sig"))
+
+        def sign_with(key):
+            def change(folder):
+                code, out = openssl("dgst", "-sha256", "-sign", key, "-out", os.path.join(folder, "tolvar-setup.txt.sig"),
+                                    os.path.join(folder, "tolvar-setup.txt"))
+                self.assertEqual(code, 0, out)
+            return change
+
+        def sig_bytes(data):
+            return lambda folder: write(os.path.join(folder, "tolvar-setup.txt.sig"), data)
+
+        def one_byte_of_the_list(folder):
+            path = os.path.join(folder, "tolvar-setup.txt")
+            write(path, read(path).replace(b"tag 1.0", b"tag 1.1"))
+
+        cases = [
+            ("no signature", lambda folder: os.remove(os.path.join(folder, "tolvar-setup.txt.sig")),
+             "tolvar-setup.txt.sig is missing: " + NOT_SIGNED),
+            ("signed by another key", sign_with(os.path.join(other, "publisher.pem")),
+             "it is no signature of this list by this key: " + MISMATCH),
+            ("the list changed after signing", one_byte_of_the_list,
+             "it is no signature of this list by this key: " + MISMATCH),
+            ("the signature of another release's list", sig_bytes(other_list),
+             "it is no signature of this list by this key: " + MISMATCH),
+            ("an empty signature file", sig_bytes(b""), "it is empty: " + MISMATCH),
+            ("a signature cut short", sig_bytes(good_sig[:-1]),
+             "its bytes are no ECDSA signature in the one DER form the setup reads: " + MISMATCH),
+            ("a PEM file, not DER", sig_bytes(b"-----BEGIN SIGNATURE-----\n"),
+             "its bytes are no ECDSA signature in the one DER form the setup reads: " + MISMATCH),
+        ]
+        for name, spoil, wanted in cases:
+            with self.subTest(name):
+                folder = os.path.join(self.tmp, "spoilt-" + name.replace(" ", "-").replace("'", ""))
+                shutil.copytree(source, folder)
+                spoil(folder)
+                code, out, err = run_tool("check", folder, "--key", self.pub)
+                self.assertEqual(code, 1, out + err)
+                self.assertTrue([e for e in errors(out) if e.endswith(wanted)], "wanted %r in:\n%s" % (wanted, out))
+                # Without a key nothing is asked of the signature.
+                code, out, err = run_tool("check", folder)
+                self.assertEqual((code, errors(out)), (0, []), out + err)
+
+    def test_make_leaves_no_list_without_its_signature_and_no_stale_signature(self):
+        # Without --sign, a signature of the list that make replaces goes.
+        folder = self.signed_release("restale")
+        code, out, err = run_tool("make", folder)
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("removed %s/tolvar-setup.txt.sig" % folder, out)
+        self.assertFalse(os.path.exists(os.path.join(folder, "tolvar-setup.txt.sig")))
+
+        # A key make cannot sign with stops it before anything is written.
+        p384 = os.path.join(self.tmp, "p384.pem")
+        self.assertEqual(openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-384", "-out", p384)[0], 0)
+        for name, key in [("the public key", self.pub), ("a P-384 key", p384), ("no file", p384 + ".missing")]:
+            with self.subTest(name):
+                folder = os.path.join(self.tmp, "badkey-" + name.replace(" ", "-"))
+                Release.sample().write(folder, make_input=True)
+                code, out, err = run_tool("make", folder, "--sign", key)
+                self.assertEqual(code, 2, out + err)
+                self.assertTrue(err)
+                self.assertEqual(sorted(f for f in os.listdir(folder) if f.startswith("tolvar-setup.txt")), [])
+
+        # A release check refuses is neither kept nor signed.
+        r = Release.sample()
+        part_attr(GAME, from_="game-2.0")(r)
+        folder = os.path.join(self.tmp, "refused")
+        r.write(folder, make_input=True)
+        code, out, err = run_tool("make", folder, "--sign", self.key)
+        self.assertEqual(code, 1, out + err)
+        self.assertEqual(sorted(f for f in os.listdir(folder) if f.startswith("tolvar-setup.txt")), [])
+
+    def test_a_key_the_setup_cannot_be_built_with_is_bad_usage(self):
+        folder = self.signed_release("keyusage")
+        compressed = os.path.join(self.tmp, "compressed.pub.pem")
+        code, out = openssl("ec", "-in", self.key, "-pubout", "-conv_form", "compressed", "-out", compressed)
+        self.assertEqual(code, 0, out)
+        for name, key in [("the private key", self.key), ("a compressed point", compressed)]:
+            with self.subTest(name):
+                code, out, err = run_tool("check", folder, "--key", key)
+                self.assertEqual(code, 2, out + err)
+                self.assertIn("is no key the setup can be built with", err)
 
 
 if __name__ == "__main__":

@@ -40,9 +40,10 @@ void reset_fakes()
 
 // Hands the body to the sink in chunks of at most 64 KiB, moving g_percent
 // from offset on; 0 when the sink stops.
-static int feed(sink_fn sink, void* ctx, const char* body, uint64_t offset, uint64_t whole, uint64_t* received)
+static int feed(sink_fn sink, void* ctx, const fake_http& a, uint64_t offset, uint64_t whole, uint64_t* received)
 {
-    uint64_t length = body ? strlen(body) : 0;
+    const char* body = a.body;
+    uint64_t length = a.length ? a.length : body ? strlen(body) : 0;
     *received = 0;
     while (*received < length) {
         uint32_t chunk = (uint32_t)(length - *received < 0x10000 ? length - *received : 0x10000);
@@ -62,7 +63,7 @@ static fake_http next_answer(const char* url, const wchar_t* accept, uint64_t fr
         // A request the test did not script is a fault of the loop, not a
         // quiet "no answer" that a retry would paper over.
         ADD_FAILURE() << "unexpected request " << url;
-        return fake_http{0, nullptr, 0, false};
+        return fake_http{0, nullptr, 0, false, 0};
     }
     fake_http a = g_fake_http.front();
     g_fake_http.erase(g_fake_http.begin());
@@ -77,7 +78,7 @@ int http_get(const char* url, sink_fn sink, void* ctx, uint64_t expected, const 
     if (a.status != 200)
         return 0;
     uint64_t received = 0;
-    if (!feed(sink, ctx, a.body, 0, expected, &received))
+    if (!feed(sink, ctx, a, 0, expected, &received))
         return 0;
     if (expected && received != expected)
         return 0;
@@ -105,7 +106,7 @@ int http_get_range(const char* url, sink_fn sink, void* ctx, range_get* range, c
         return 0;
     }
     uint64_t received = 0;
-    if (!feed(sink, ctx, a.body, offset, range->size, &received))
+    if (!feed(sink, ctx, a, offset, range->size, &received))
         return 0;
     return received == expected ? a.result : 0;
 }

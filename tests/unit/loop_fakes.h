@@ -16,6 +16,7 @@ struct fake_http {
     const char* body;  // handed to the sink when status is 200; null for none
     int result;        // 0: the transfer fails even so (a cut connection)
     bool bad_range;    // a 206 whose Content-Range does not continue the file
+    size_t length;     // bytes of body; 0: up to its first zero byte
 };
 
 struct fake_api {

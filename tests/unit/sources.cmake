@@ -3,6 +3,7 @@ set(TOLVAR_PURE_TEST_NAMES
   mode_test
   setup_list_test
   tag_arg_test
+  signature_format_test
   path_rules_test
   release_link_test
   retry_test

@@ -1,7 +1,10 @@
 #pragma once
-// "make DIR": writes DIR/tolvar-setup.txt from DIR/tolvar-setup.in and the
-// zips beside it, then checks the release as "check DIR" does.
+// "make DIR [--sign KEY]": writes DIR/tolvar-setup.txt from
+// DIR/tolvar-setup.in and the zips beside it, then checks the release as
+// "check DIR" does; with a key, signs the list into DIR/tolvar-setup.txt.sig.
 
-// Returns the exit code: 0 written and clean, 1 findings (no list is left
-// then), 2 when DIR/tolvar-setup.in cannot be read.
-int make_release(const char* dir);
+// sign_key: the path of the publisher's private key, or null. Returns the
+// exit code: 0 written (and signed) and clean, 1 findings (no list and no
+// signature are left then), 2 when DIR/tolvar-setup.in or the key cannot be
+// read, or the list or its signature cannot be written.
+int make_release(const char* dir, const char* sign_key);

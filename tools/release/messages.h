@@ -17,3 +17,9 @@ static const char msg_other_tag[] =
     "Try the update again in a few minutes.";
 static const char msg_no_release[] =
     "Tolvar has no release to install from yet. Its releases page says when one is out ...";
+static const char msg_not_signed[] =
+    "This Tolvar release is not signed by its publisher, so it was not installed. Try again in a few minutes; if "
+    "this lasts, tell the game's publisher.";
+static const char msg_sig_mismatch[] =
+    "This Tolvar release's signature does not match its publisher's key, so it was not installed. Tell the game's "
+    "publisher.";

@@ -7,9 +7,11 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "fetch.h"
 #include "file_text.h"
+#include "install/signature_format.h"
 #include "install/tag_arg.h"
 #include "messages.h"
 #include "names.h"
@@ -17,6 +19,7 @@
 #include "net/retry.h"
 #include "release_check.h"
 #include "report.h"
+#include "signing.h"
 
 // The game's repository, as the setup names it in its list links.
 
@@ -80,12 +83,42 @@ static std::string fetch_part(void* ctx, int i, int n, const part_entry* part)
     return path;
 }
 
+// The list's signature, from the release of the list's own tag as the
+// setup fetches it, judged with the publisher's key.
+static void check_published_signature(const std::string& text, const std::string& dir, const std::string& key)
+{
+    std::vector<char> buf(text.begin(), text.end());
+    buf.push_back(0);
+    static setup_list list;
+    read_setup_list(buf.data(), 0, &list);
+    char link[1024];
+    if (!list.tag[0] || !signature_link(0, list.tag, link))
+        return; // no tag: the list's findings say so, and the setup stops there
+    std::string path = dir + "/" + signature_file;
+    fetch_result r;
+    bool detoured;
+    int fetched = fetch_like_setup(link, path, &r, &detoured);
+    if (detoured)
+        warning("the signature: %s, and it came through the release API", r.why.c_str());
+    if (!fetched && r.status == 404) {
+        report_unsigned(link, format_text("cannot be fetched (%s)", r.why.c_str()).c_str());
+        return;
+    }
+    if (!fetched) {
+        finding("the signature %s cannot be fetched (%s)", link, r.why.c_str());
+        return;
+    }
+    std::string sig;
+    read_file_text(path, &sig);
+    judge_signature(key, text, sig, link);
+}
+
 static int remove_entry(const char* path, const struct stat*, int, struct FTW*)
 {
     return remove(path);
 }
 
-int check_published(const char* tag, const setup_list* old)
+int check_published(const char* tag, const setup_list* old, const std::string* key)
 {
     if (tag && !tag_can_be_pinned(tag)) {
         fprintf(stderr, "tolvar-release: the setup cannot pin the tag %s with --tag\n", shown(tag).c_str());
@@ -128,6 +161,8 @@ int check_published(const char* tag, const setup_list* old)
         req.ctx = &folder;
         req.old = old;
         check_release(&req);
+        if (key)
+            check_published_signature(req.text, folder.dir, *key);
     }
     fetch_end();
     nftw(folder.dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
