@@ -494,8 +494,8 @@ class Demo:
         parts = releases.sample_parts(self.r.bin, "1.2")
         self.publish("1.2", parts, sign=key)
         since = self.last_seq()
-        run, shots, _ = self.setup_run("4-signed", keyed)
-        self.show_run("Tolvar-Setup-keyed.exe (signed release 1.2)", run, shots, "4-signed")
+        run, shots, _ = self.setup_run("5-signed", keyed)
+        self.show_run("Tolvar-Setup-keyed.exe (signed release 1.2)", run, shots, "5-signed")
         self.show_requests(since)
         sig_asked = [q["path"] for q in self.gh.requests() if q["seq"] > since and q["path"].endswith(".sig")]
         check(run.code == 0 and not run.boxes, "the signed release installs without a message box")
@@ -511,8 +511,8 @@ class Demo:
         self.publish("1.3", tampered, sign=key,
                      edit=lambda b: b.replace(b"run Tolvar/bin/tolvar-game.exe", b"run Tolvar/bin/tolvar-gamE.exe"))
         since = self.last_seq()
-        run, shots, _ = self.setup_run("4-refused", keyed, expect_records=0)
-        self.show_run("Tolvar-Setup-keyed.exe (tampered release 1.3)", run, shots, "4-refused")
+        run, shots, _ = self.setup_run("5-refused", keyed, expect_records=0)
+        self.show_run("Tolvar-Setup-keyed.exe (tampered release 1.3)", run, shots, "5-refused")
         downloaded = self.show_requests(since)
         self.show_tree()
         check([b.get("text") for b in run.boxes] ==
