@@ -27,10 +27,14 @@ void finish_build(const install_tree* tree, const setup_list* list)
     if (!move_when_free(tree->staging_dir, tree->version_dir, MOVEFILE_COPY_ALLOWED /* as MoveFileW */))
         fail(L"Could not finish installing into %ls.", tree->version_dir);
 
+    // installed.txt says the version is whole, so it comes last: a run
+    // stopped while parts.txt was written (and left it empty) finds no
+    // installed.txt and builds again, instead of keeping an update from
+    // carrying anything over.
+    write_parts(tree->version_dir, list->parts, list->count);
     wchar_t installed[MAX_PATH];
     wformat(installed, MAX_PATH, L"%ls\\installed.txt", tree->version_dir);
     write_text(installed, list->tag);
-    write_parts(tree->version_dir, list->parts, list->count);
 }
 
 static void update_markers(const install_tree* tree, const char* tag)
