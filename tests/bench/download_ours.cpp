@@ -9,7 +9,7 @@
 // time goes: file_sink is wrapped by a sink of the bench that times the
 // receive loop's hand-over of each chunk (a wait for a free buffer of the
 // ring included), the writer's WriteFile calls are timed through the
-// sink's write hook, the writer thread's CPU time is read before it ends,
+// sink's write hook, the writer thread's CPU time is read as the fetch ends,
 // and the window procedure is wrapped with a counter and a clock.
 // JSON keys: ok, bytes, s (wall time of the download, file creation to
 // closed file and finished hash), cpu_s (process CPU over the same span),
@@ -123,13 +123,15 @@ static DWORD WINAPI worker(void*)
                             DUPLICATE_SAME_ACCESS);
         int ok = http_get(g_url, g_profile ? profiled_sink : file_sink, &ctx, g_size, 0);
         LARGE_INTEGER fetched = bench_now();
-        int stored = file_sink_finish(&ctx);
-        g_drain_s = bench_seconds(fetched, bench_now());
-        g_ok = ok && stored;
+        // Read while the writer lives (it has at most a ring of chunks
+        // left): Wine tells no times of a thread that has ended.
         if (writer) {
             g_writer_cpu_s = thread_cpu_seconds(writer);
             CloseHandle(writer);
         }
+        int stored = file_sink_finish(&ctx);
+        g_drain_s = bench_seconds(fetched, bench_now());
+        g_ok = ok && stored;
         CloseHandle(ctx.file);
         sha256_end(&h, g_hex);
     }
