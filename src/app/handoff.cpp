@@ -1,9 +1,9 @@
 #include "app/handoff.h"
 
-#include <shlobj.h>
 #include <windows.h>
 
 #include "base/cmdline.h"
+#include "base/local_appdata.h"
 #include "base/path_exists.h"
 #include "base/start_process.h"
 #include "base/text.h"
@@ -15,7 +15,7 @@ int launch_installed()
     // user installed, whatever a test or a portable setup points the
     // installer at.
     wchar_t local[MAX_PATH];
-    if (SHGetFolderPathW(0, CSIDL_LOCAL_APPDATA, 0, 0, local) != S_OK)
+    if (!local_appdata(local))
         return 0;
 
     wchar_t marker[MAX_PATH];

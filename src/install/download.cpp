@@ -8,6 +8,7 @@
 #include "install/pause.h"
 #include "install/sha256.h"
 #include "net/api_link.h"
+#include "net/file_sink.h"
 #include "net/http.h"
 #include "net/retry.h"
 #include "ui/status.h"
@@ -93,6 +94,21 @@ int start_over(void* ctx)
     return 1;
 }
 
+// http_get or, with range, http_get_range into the attempt's file, the
+// chunks written and hashed by the file sink's writer thread beside the
+// receive loop. The thread belongs to this one request: it has stored
+// every chunk and ended before this returns, so that nothing else ever
+// sees it and the file and the hash hold the same bytes. 1 when the
+// request succeeded and every chunk was stored.
+int piped_get(const char* url, const wchar_t* accept, uint64_t size, range_get* range, attempt_file* a)
+{
+    file_sink_start(&a->ctx);
+    int ok = range ? http_get_range(url, file_sink, &a->ctx, range, accept)
+                   : http_get(url, file_sink, &a->ctx, size, accept);
+    int stored = file_sink_finish(&a->ctx);
+    return ok && stored;
+}
+
 // One request for the part into the attempt's file: the rest from the held
 // bytes on when there are any, else the whole part. A server that cannot
 // serve that rest (416, or a range that does not continue the file) gets a
@@ -100,14 +116,16 @@ int start_over(void* ctx)
 int fetch(const char* url, const wchar_t* accept, uint64_t size, attempt_file* a)
 {
     if (a->held) {
+        // start_over, should the server send the whole file, runs before
+        // its first chunk: the writer has nothing queued then.
         range_get range = {a->held, size, start_over, a, range_other};
-        int ok = http_get_range(url, file_sink, &a->ctx, &range, accept);
+        int ok = piped_get(url, accept, size, &range, a);
         if (range.outcome != range_refused)
             return ok;
         if (!start_over(a))
             return 0;
     }
-    return http_get(url, file_sink, &a->ctx, size, accept);
+    return piped_get(url, accept, size, 0, a);
 }
 
 [[noreturn]] void cannot_write_to(const install_tree* tree)

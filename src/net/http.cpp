@@ -14,18 +14,6 @@ uint32_t g_http_status; // status of the latest answered request
 // must not run twice at once.
 static char buf[0x10000];
 
-int file_sink(void* ctx, const void* chunk, uint32_t len)
-{
-    file_ctx* f = (file_ctx*)ctx;
-    DWORD written = 0;
-    if (!WriteFile(f->file, chunk, len, &written, 0) || written != len) {
-        f->write_failed = 1;
-        return 0;
-    }
-    // Hashing only what reached the file keeps the checksum true to it.
-    return BCryptHashData(f->hash, (PUCHAR)chunk, len, 0) == 0;
-}
-
 // Splits url into host, port, scheme and the object to request: the path
 // and the query, never the fragment, which is not for the server. 0 when
 // the URL cannot be parsed or a piece does not fit.

@@ -5,7 +5,6 @@
 
 #include <stdint.h>
 #include <windows.h>
-#include <bcrypt.h>
 
 #include "net/mem_sink.h"
 
@@ -13,20 +12,6 @@
 // valid only during the call). Returns nonzero to go on, 0 to stop the
 // fetch as failed.
 typedef int (*sink_fn)(void* ctx, const void* chunk, uint32_t len);
-
-// The context of file_sink. The caller opens the file for writing and
-// creates the SHA-256 hash before the fetch, and closes and finishes them
-// after it.
-struct file_ctx {
-    HANDLE file;             // written in the order the chunks arrive
-    BCRYPT_HASH_HANDLE hash; // fed exactly the bytes that were written
-    int write_failed;        // set by file_sink when the file took less than a chunk
-};
-
-// A sink_fn: writes the chunk to file and, only once the whole chunk is
-// written, adds it to hash. Returns 0 on a failed or short write (and sets
-// write_failed: a full disk is no network failure) or a failed hash update.
-int file_sink(void* ctx, const void* chunk, uint32_t len);
 
 // Status of the most recent request of the process that received an answer,
 // or 0 when the status query failed. Callers set it to 0 before an attempt,

@@ -16,7 +16,7 @@ import releases  # noqa: E402
 import rig  # noqa: E402
 
 PLANTED = ["winhttp", "bcrypt", "version", "uxtheme", "dwmapi", "cryptbase", "secur32", "crypt32",
-           "dnsapi", "iphlpapi"]
+           "dnsapi", "iphlpapi", "api-ms-win-core-registry-l1-1-0"]
 # Wine then prefers a DLL found on the search path over its own, as Windows
 # does for DLLs that are not KnownDLLs.
 NATIVE_FIRST = {"WINEDLLOVERRIDES": ",".join(PLANTED) + "=n,b;mscoree,mshtml="}

@@ -15,6 +15,7 @@
 #include "install/rmtree.h"
 #include "install/tree.h"
 #include "loop_fakes.h"
+#include "net/file_sink.h"
 #include "ui/status.h"
 
 namespace {
@@ -560,4 +561,36 @@ TEST_F(acquisition, the_bytes_of_a_run_that_gave_up_start_the_next_one)
     ASSERT_EQ(g_http_calls.size(), 1u);
     EXPECT_EQ(g_http_calls[0].from, 600u);
     EXPECT_TRUE(get(zip(0)) == body0);
+}
+
+// A disk that fills up in the middle of a part, with the file sink's writer
+// thread between the fetch and the disk: the run ends at once with the
+// message about the downloads folder, and no temporary file is left.
+static int g_writes_until_full;
+static BOOL WINAPI filling_write(HANDLE file, LPCVOID data, DWORD len, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (g_writes_until_full-- > 0)
+        return WriteFile(file, data, len, written, overlapped);
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST_F(acquisition, a_disk_that_fills_up_mid_part_ends_the_run_without_a_retry)
+{
+    const std::string big = pattern(5 * 65536 + 100, 6); // six chunks
+    strcpy(list.parts[0].sha256, "0000000000000000000000000000000000000000000000000000000000000000");
+    list.parts[0].size = big.size();
+    g_fake_http = {{200, big.c_str(), 1}};
+    g_writes_until_full = 2;
+    g_write_file = filling_write;
+    std::wstring failed = acquire(0);
+    g_write_file = WriteFile;
+
+    EXPECT_EQ(failed, L"Could not write to " + std::wstring(tree.downloads_dir) + L".");
+    EXPECT_EQ(g_http_calls.size(), 1u) << "a full disk is not the server's fault";
+    EXPECT_TRUE(g_pauses.empty());
+    EXPECT_FALSE(exists(temp(0)));
+    EXPECT_FALSE(exists(zip(0)));
+    EXPECT_TRUE(g_unpacks.empty());
 }

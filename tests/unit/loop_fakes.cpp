@@ -111,18 +111,6 @@ int http_get_range(const char* url, sink_fn sink, void* ctx, range_get* range, c
     return received == expected ? a.result : 0;
 }
 
-// Same as the product's: write, and hash only what reached the file.
-int file_sink(void* ctx, const void* chunk, uint32_t len)
-{
-    file_ctx* f = (file_ctx*)ctx;
-    DWORD written = 0;
-    if (!WriteFile(f->file, chunk, len, &written, 0) || written != len) {
-        f->write_failed = 1;
-        return 0;
-    }
-    return BCryptHashData(f->hash, (PUCHAR)chunk, len, 0) == 0;
-}
-
 void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_dir, const wchar_t* zip)
 {
     g_unpacks.push_back({i, n, part->sha256, staging_dir, zip});

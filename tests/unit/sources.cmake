@@ -15,6 +15,7 @@ set(TOLVAR_PURE_TEST_NAMES
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES
   files_test
+  local_appdata_test
   resources_test
   tree_test
   rmtree_test
