@@ -672,7 +672,7 @@ class Bench:
                     lambda: ref.append(self.unpack_install(part, True)[0]))
         s_ours, s_ref = stats(ours), stats(ref)
         ratio = s_ours[0] / s_ref[0]
-        self.row("7. unpack %d MiB part (s)" % (total // MIB), fmt(s_ours, 2), fmt(s_ref, 2) + " tar.exe",
+        self.row("7. unpack %d MiB part (s)" % round(total / MIB), fmt(s_ours, 2), fmt(s_ref, 2) + " tar.exe",
                  "%.3f" % ratio, "<= 1.0", ratio <= 1.0)
 
         # Memory: 1 GiB unpacked (deflated, so that it downloads in a moment)
