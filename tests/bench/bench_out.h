@@ -20,18 +20,24 @@ static inline LARGE_INTEGER bench_now()
     return t;
 }
 
+// Kernel plus user time, as GetProcessTimes and GetThreadTimes give them, in seconds.
+static inline double bench_cpu_sum(const FILETIME* kernel, const FILETIME* user)
+{
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel->dwLowDateTime;
+    k.HighPart = kernel->dwHighDateTime;
+    u.LowPart = user->dwLowDateTime;
+    u.HighPart = user->dwHighDateTime;
+    return (double)(k.QuadPart + u.QuadPart) / 1e7;
+}
+
 // CPU time (user + kernel) of this process so far, in seconds.
 static inline double bench_cpu_seconds()
 {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
         return -1;
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 1e7;
+    return bench_cpu_sum(&kernel, &user);
 }
 
 // Writes the formatted report to path in one piece; 1 on success.

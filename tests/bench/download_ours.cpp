@@ -86,12 +86,7 @@ static double thread_cpu_seconds(HANDLE thread)
     FILETIME created, exited, kernel, user;
     if (!GetThreadTimes(thread, &created, &exited, &kernel, &user))
         return -1;
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 1e7;
+    return bench_cpu_sum(&kernel, &user);
 }
 
 static LRESULT CALLBACK profiled_wndproc(HWND win, UINT msg, WPARAM wp, LPARAM lp)
