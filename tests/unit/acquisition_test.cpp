@@ -22,7 +22,6 @@ namespace {
 
 const char* url0 = "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-data.zip";
 const char* url1 = "https://github.com/brannix/ProjectTolvar/releases/download/1.5.0/Tolvar-python-3.12.zip";
-const char* api_url = "https://api.github.com/repos/brannix/ProjectTolvar/releases/assets/7";
 
 const wchar_t* check_connection =
     L"Downloading part 1 of 2 failed. Check your connection and free space, then try again.";

@@ -48,3 +48,11 @@ extern std::wstring g_failed;                  // the fail() message
 extern jmp_buf g_fail_jump;                    // fail() jumps back here
 
 void reset_fakes();
+
+// Texts and links the retrieval of the list and of its signature share.
+inline const wchar_t* const unreachable =
+    L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.";
+inline const wchar_t* const servers =
+    L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over 3 minutes). "
+    L"This is on GitHub's side: try again in a few minutes, or later today.";
+inline const char* const api_url = "https://api.github.com/repos/brannix/ProjectTolvar/releases/assets/7";

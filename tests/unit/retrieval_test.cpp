@@ -11,12 +11,7 @@ namespace {
 const wchar_t* no_release =
     L"Tolvar has no release to install from yet. Its releases page says when one is out: "
     L"https://github.com/brannix/ProjectTolvar/releases";
-const wchar_t* unreachable = L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.";
-const wchar_t* servers =
-    L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over 3 minutes). "
-    L"This is on GitHub's side: try again in a few minutes, or later today.";
 const char* latest = "https://github.com/brannix/ProjectTolvar/releases/latest/download/tolvar-setup.txt";
-const char* api_url = "https://api.github.com/repos/brannix/ProjectTolvar/releases/assets/7";
 
 struct outcome {
     std::string text;     // the list that came back, when it did

@@ -22,12 +22,7 @@ const wchar_t* not_signed =
 const wchar_t* mismatch =
     L"This Tolvar release's signature does not match its publisher's key, so it was not installed. Tell the "
     L"game's publisher.";
-const wchar_t* unreachable = L"Could not reach GitHub to get Tolvar. Check your internet connection and try again.";
-const wchar_t* servers =
-    L"GitHub's download servers are failing right now (an error 500 or above, tried 8 times over 3 minutes). "
-    L"This is on GitHub's side: try again in a few minutes, or later today.";
 const char* sig_1_0 = "https://github.com/brannix/ProjectTolvar/releases/download/1.0/tolvar-setup.txt.sig";
-const char* api_url = "https://api.github.com/repos/brannix/ProjectTolvar/releases/assets/7";
 
 // The test publisher's key (tests/e2e/keys) and another one.
 const char* key =
