@@ -320,4 +320,7 @@ void rmtree(const wchar_t* folder)
         if (w.depth > depth)
             note_innermost(&w);
     }
+    // Gone from its parent's listing only once the last holder lets go.
+    if (!g_left[0] && GetFileAttributesW(folder) != INVALID_FILE_ATTRIBUTES)
+        note_left(folder);
 }
