@@ -2,23 +2,32 @@
 
 #include <stdint.h>
 
+#include "base/path_exists.h"
 #include "base/text.h"
+#include "install/files.h"
+#include "install/held_rules.h"
 
 static const wchar_t g_prop[] = L"TolvarSetupTree"; // window property: the tree's key
 static uint64_t g_key;                               // key of the claimed tree
+static HANDLE g_lock;                                // setup.lock, open until the process ends
 
-// FNV-1a of the path without regard to letter case, as Windows compares
-// paths. Never 0, so that 0 can mean "no key".
-static uint64_t tree_key(const wchar_t* path)
+// The tree itself as a number: the volume and file index of the base
+// folder, the same for every spelling of its path. Never 0, so that 0 can
+// mean "no key"; 1 when the folder cannot be asked.
+static uint64_t tree_key(const wchar_t* base_dir)
 {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (; *path; path++) {
-        wchar_t c = (*path >= L'A' && *path <= L'Z') ? (wchar_t)(*path + 32) : *path;
-        if (c == L'/')
-            c = L'\\';
-        h = (h ^ (uint64_t)c) * 0x100000001b3ull;
+    HANDLE folder = CreateFileW(base_dir, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS /* a folder */, 0);
+    if (folder == INVALID_HANDLE_VALUE)
+        return 1;
+    BY_HANDLE_FILE_INFORMATION info;
+    uint64_t key = 1;
+    if (GetFileInformationByHandle(folder, &info)) {
+        uint64_t index = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+        key = (index * 0x100000001b3ull) ^ info.dwVolumeSerialNumber;
     }
-    return h ? h : 1;
+    CloseHandle(folder);
+    return key ? key : 1;
 }
 
 static void show_other_run(uint64_t key)
@@ -35,19 +44,21 @@ static void show_other_run(uint64_t key)
 
 int claim_install_tree(const wchar_t* base_dir)
 {
-    uint64_t key = tree_key(base_dir);
-    wchar_t name[64];
-    wformat(name, 64, L"Local\\TolvarSetup-%016llx", (unsigned long long)key);
-    HANDLE lock = CreateMutexW(0, FALSE, name);
-    if (!lock)
-        return 1; // no lock to be had: better to run than to refuse
-    DWORD got = WaitForSingleObject(lock, 0);
-    if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) {
-        g_key = key; // held until the process ends
+    wchar_t lock[MAX_PATH];
+    if (!wformat(lock, MAX_PATH, L"%ls\\setup.lock", base_dir))
+        return 1; // a base this long is refused by the worker, with its message
+    make_dirs(base_dir);
+    // Gone with the process, whichever way it ends: a lock left on disk
+    // would only be a file, not a lock.
+    g_lock = CreateFileW(lock, GENERIC_READ | DELETE, 0 /* no sharing: this is the lock */, 0, OPEN_ALWAYS,
+                         FILE_FLAG_DELETE_ON_CLOSE, 0);
+    if (g_lock != INVALID_HANDLE_VALUE) {
+        g_key = tree_key(base_dir); // held until the process ends
         return 1;
     }
-    CloseHandle(lock);
-    show_other_run(key);
+    if (!lock_is_held(GetLastError(), path_exists(lock)))
+        return 1; // no lock to be had: the worker meets the folder's fault and says so
+    show_other_run(tree_key(base_dir));
     return 0;
 }
 

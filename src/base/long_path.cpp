@@ -34,3 +34,17 @@ int long_form(const wchar_t* path, wchar_t* out)
     // What is left with a backslash at its end is a drive root.
     return out[len - 1] == L'\\' ? 0 : len;
 }
+
+int long_paths_on()
+{
+    // ntdll is in every process; the function is missing before 1607.
+    typedef BOOLEAN(WINAPI * are_enabled_fn)();
+    static int known = -1; // the answer, once asked
+    if (known < 0) {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        are_enabled_fn are_enabled =
+            ntdll ? (are_enabled_fn)(void*)GetProcAddress(ntdll, "RtlAreLongPathsEnabled") : nullptr;
+        known = are_enabled && are_enabled() ? 1 : 0;
+    }
+    return known;
+}

@@ -12,6 +12,14 @@
 bool start_process(wchar_t* cmd, DWORD flags, const wchar_t* folder, STARTUPINFOW* si,
                    PROCESS_INFORMATION* pi);
 
+// start_process, for a helper that must not outlive this process: the
+// program starts suspended, joins a job that the system ends when the last
+// handle to it closes (this process holds it until it ends, however it
+// ends: returns, crashes or is killed), and only then runs. Returns false,
+// with nothing left running, when it cannot start or cannot join the job.
+bool start_process_tied(wchar_t* cmd, DWORD flags, const wchar_t* folder, STARTUPINFOW* si,
+                        PROCESS_INFORMATION* pi);
+
 // What start_process calls for each attempt; tests put a scripted one here.
 typedef BOOL(WINAPI* create_process_fn)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                                          BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,

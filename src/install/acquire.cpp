@@ -8,7 +8,10 @@
 #include "base/text.h"
 #include "install/download.h"
 #include "install/files.h"
+#include "install/held_path.h"
 #include "install/link_tree.h"
+#include "install/moved_parts.h"
+#include "install/part_rules.h"
 #include "install/path_rules.h"
 #include "install/rmtree.h"
 #include "install/sha256.h"
@@ -44,15 +47,16 @@ static int listed_in(const wchar_t* parts_txt, const char* sha256)
 // folder, current.txt names another version (a rebuild of the installed
 // version itself never takes from it), and that version's parts.txt lists
 // the part's digest. Whether the folders exist is the caller's question.
+// installed (128 bytes) gets the installed tag, folder_utf8 (520 bytes) the
+// part folder, for the record of a move.
 static int carried_folders(const install_tree* tree, const setup_list* list, int i, wchar_t* old_folder,
-                           wchar_t* new_folder)
+                           wchar_t* new_folder, char* installed, char* folder_utf8)
 {
     const part_entry* part = &list->parts[i];
     wchar_t folder[MAX_PATH];
-    if (!part_folder(part, folder))
+    if (!part_folder(part, folder) || !part_folder_utf8(part, folder_utf8))
         return 0;
     wchar_t current[MAX_PATH];
-    char installed[128];
     wformat(current, MAX_PATH, L"%ls\\current.txt", tree->versions_dir);
     read_first_line(current, installed);
     wchar_t tag[128];
@@ -67,8 +71,8 @@ static int carried_folders(const install_tree* tree, const setup_list* list, int
     return listed_in(parts_txt, part->sha256);
 }
 
-// Only a real folder is carried over or given back: moving a link would
-// move whatever it points to.
+// Only a real folder is carried over: moving a link would move whatever it
+// points to.
 static int is_real_folder(const wchar_t* path)
 {
     DWORD attributes = GetFileAttributesW(path);
@@ -80,12 +84,15 @@ static int is_real_folder(const wchar_t* path)
 // version is another one and holds the part unchanged. The files get a
 // second name in the staging folder (hard links), so the installed version
 // stays whole whatever stops the update; only on a volume that keeps no
-// hard links is the folder moved instead. 1 when the part is in place.
+// hard links is the folder moved instead, written down first, so that a
+// build that stops gives it back. 1 when the part is in place.
 static int reuse(const install_tree* tree, const setup_list* list, int i)
 {
     wchar_t old_folder[MAX_PATH];
     wchar_t new_folder[MAX_PATH];
-    if (!carried_folders(tree, list, i, old_folder, new_folder) || !is_real_folder(old_folder))
+    char installed[128];
+    char folder[520];
+    if (!carried_folders(tree, list, i, old_folder, new_folder, installed, folder) || !is_real_folder(old_folder))
         return 0;
     wchar_t parent[MAX_PATH];
     wcscpy(parent, new_folder);
@@ -93,23 +100,16 @@ static int reuse(const install_tree* tree, const setup_list* list, int i)
     make_dirs(parent);
     link_result linked = link_tree(old_folder, new_folder);
     if (linked != link_done) {
-        rmtree(new_folder);
-        if (linked == link_failed || !MoveFileW(old_folder, new_folder))
+        // Whatever the links made goes first, or the part unpacked in its
+        // place would meet it: a held file there (a scanner looking at the
+        // fresh names) is waited for, and ends the run if it stays.
+        if (!remove_when_free(new_folder, 0))
+            fail_held(rmtree_left());
+        if (linked == link_failed || !note_moved_part(tree, installed, folder) || !MoveFileW(old_folder, new_folder))
             return 0;
     }
     status(L"Part %d of %d unchanged: kept from the installed version", i + 1, list->count);
     return 1;
-}
-
-void take_back_moved_parts(const install_tree* tree, const setup_list* list)
-{
-    for (int i = 0; i < list->count; i++) {
-        wchar_t old_folder[MAX_PATH];
-        wchar_t new_folder[MAX_PATH];
-        if (carried_folders(tree, list, i, old_folder, new_folder) && !path_exists(old_folder) &&
-            is_real_folder(new_folder))
-            MoveFileW(new_folder, old_folder);
-    }
 }
 
 void acquire_part(const install_tree* tree, const setup_list* list, int i)

@@ -9,6 +9,9 @@
 #include "base/start_process.h"
 #include "base/text.h"
 #include "install/files.h"
+#include "install/held_path.h"
+#include "install/held_rules.h"
+#include "install/moved_parts.h"
 #include "install/rmtree.h"
 #include "ui/status.h"
 #include "ui/window.h"
@@ -35,8 +38,11 @@ void finish_build(const install_tree* tree, const setup_list* list)
     wchar_t installed[MAX_PATH];
     wformat(installed, MAX_PATH, L"%ls\\installed.txt", tree->version_dir);
     write_text(installed, list->tag);
+    forget_moved_parts(tree);
 }
 
+// Makes current.txt name the version. Ends the run in fail() when it cannot
+// be replaced: the version it names stays current, and must not be swept.
 static void update_markers(const install_tree* tree, const char* tag)
 {
     wchar_t current[MAX_PATH];
@@ -49,7 +55,11 @@ static void update_markers(const install_tree* tree, const char* tag)
         return;
     if (before[0])
         write_text(previous, before);
-    write_text(current, tag);
+    if (write_text(current, tag))
+        return;
+    if (is_held_error(GetLastError()))
+        fail_held(current);
+    fail(L"Could not write to %ls.", tree->versions_dir);
 }
 
 // A version folder found under the tag in other letter case ("V1.2" for a
@@ -110,7 +120,10 @@ static void sweep(const install_tree* tree)
             rmtree(folder);
             continue;
         }
-        if (wformat(gone, MAX_PATH, L"%ls.gone", folder) && MoveFileW(folder, gone))
+        // A scanner that looks into the folder is waited for; a game that
+        // runs from it holds it for longer, and it stays for a later run.
+        if (wformat(gone, MAX_PATH, L"%ls.gone", folder) &&
+            move_when_free(folder, gone, MOVEFILE_COPY_ALLOWED /* as MoveFileW */))
             rmtree(gone);
     } while (FindNextFileW(find, &entry));
     FindClose(find);
@@ -142,6 +155,7 @@ void activate_and_start(const install_tree* tree, const setup_list* list)
         write_parts(tree->version_dir, list->parts, list->count);
     match_letter_case(tree, list->tag);
     update_markers(tree, list->tag);
+    forget_moved_parts(tree); // a record left by a build stopped after it took its place
     sweep(tree);
     rmtree(tree->downloads_dir);
     status(L"Starting Tolvar...");

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/text.h"
+#include "install/held_path.h"
 
 void make_dirs(const wchar_t* path)
 {
@@ -38,35 +39,32 @@ void read_first_line(const wchar_t* path, char* buf)
     buf[strcspn(buf, "\r\n")] = 0;
 }
 
-void write_text(const wchar_t* path, const char* text)
+int write_text(const wchar_t* path, const char* text)
 {
     // Written beside the file and then put in its place, so that a run
     // killed half way leaves the old content or the new, never an empty
     // current.txt that forgets which version is installed.
     wchar_t temp[MAX_PATH];
-    if (!wformat(temp, MAX_PATH, L"%ls.new", path))
-        return;
+    if (!wformat(temp, MAX_PATH, L"%ls.new", path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
     if (file == INVALID_HANDLE_VALUE)
-        return;
+        return 0;
     DWORD written = 0;
     DWORD len = (DWORD)strlen(text);
     BOOL ok = WriteFile(file, text, len, &written, 0) && written == len;
+    DWORD error = ok ? 0 : GetLastError();
     CloseHandle(file);
-    if (!ok || !MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING))
-        DeleteFileW(temp);
-}
-
-int move_when_free(const wchar_t* from, const wchar_t* to, DWORD flags)
-{
-    for (int tries = 0;; tries++) {
-        if (MoveFileExW(from, to, flags))
-            return 1;
-        DWORD error = GetLastError();
-        if (tries == 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
-            return 0;
-        Sleep(100);
-    }
+    // A scanner that looks at the file it replaces is waited for.
+    if (ok && move_when_free(temp, path, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    if (ok)
+        error = GetLastError();
+    DeleteFileW(temp);
+    SetLastError(error);
+    return 0;
 }
 
 void to_backslashes(wchar_t* s)

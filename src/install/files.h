@@ -1,7 +1,7 @@
 #pragma once
 // Four small file routines shared by the installer and the hand-off. None
-// reports a failure: the caller sees the effect, or its absence, on disk.
-// Then one move for the installer that does report it.
+// but write_text reports a failure: the caller sees the effect, or its
+// absence, on disk.
 
 #include <windows.h>
 
@@ -17,15 +17,11 @@ void read_first_line(const wchar_t* path, char* buf);
 
 // Replaces the file with text's bytes, without terminator or newline, in
 // one step: the text goes to "<path>.new", which then takes the file's
-// place. A file that cannot be written is skipped.
-void write_text(const wchar_t* path, const char* text);
+// place, waiting a little for a program that holds the file. A file that
+// cannot be written is skipped: 0, with GetLastError() telling why; 1 when
+// the file holds the text.
+int write_text(const wchar_t* path, const char* text);
 
 // Turns every '/' of s into '\', in place.
 void to_backslashes(wchar_t* s);
 
-// MoveFileExW with flags, tried again for up to five seconds while the
-// source or the file it replaces is held open by someone else: a virus
-// scanner looking at fresh files, or the console host of a tar.exe that has
-// just ended, which still has its folder as working directory. Returns 1
-// when the move was made.
-int move_when_free(const wchar_t* from, const wchar_t* to, DWORD flags);

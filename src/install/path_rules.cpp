@@ -131,3 +131,10 @@ int entry_name_is_safe(const char* name)
     }
     return 1;
 }
+
+int path_length_fits(unsigned long chars, int is_folder, int long_paths)
+{
+    const unsigned long buffer_chars = 259; // MAX_PATH less the terminator
+    const unsigned long folder_chars = 247; // MAX_PATH less room for an 8.3 name, less the terminator
+    return chars <= (is_folder && !long_paths ? folder_chars : buffer_chars);
+}

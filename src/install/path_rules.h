@@ -21,3 +21,11 @@ int rel_path_is_safe(const char* path);
 // Windows keeps as written: not empty (one trailing separator marks a
 // folder), no trailing dot or space (so no ".."), no device name.
 int entry_name_is_safe(const char* name);
+
+// Windows' limits on a plain path (one without "\\?\"): CreateDirectoryW
+// makes no folder of 248 characters or more, and no file path may reach 260,
+// unless long paths are on (the system allows them and the program says it
+// copes), when both may take the 259 characters of the setup's buffers. 1
+// when a path of chars characters (terminator not counted) fits, as a
+// folder when is_folder is set.
+int path_length_fits(unsigned long chars, int is_folder, int long_paths);

@@ -42,6 +42,21 @@ struct rm_walk {
 
 const DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+wchar_t g_left[long_path]; // the first entry the last rmtree could not remove, as the player knows its path
+
+// Keeps path (a "\\?\" form) as the first entry left, unless one is kept already.
+void note_left(const wchar_t* path)
+{
+    if (g_left[0])
+        return;
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        g_left[0] = L'\\';
+        wcscpy(g_left + 1, path + 7);
+    } else {
+        wcscpy(g_left, wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path);
+    }
+}
+
 // ---- Removing one entry ---------------------------------------------------
 
 // FileDispositionInfoEx and its flags, from Windows 10 on; older systems
@@ -81,13 +96,16 @@ void remove_link(const wchar_t* path)
 {
     HANDLE h = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, 0, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, 0);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    if (GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
-        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        delete_through(h, tag.FileAttributes);
-    CloseHandle(h);
+    int removed = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        if (GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            removed = delete_through(h, tag.FileAttributes);
+        CloseHandle(h);
+    }
+    if (!removed)
+        note_left(path);
 }
 
 // The volume-relative name of the file that h is open on; its length in
@@ -147,11 +165,13 @@ void remove_file(rm_walk* w, const wchar_t* name, DWORD attrs)
 {
     HANDLE h = CreateFileW(w->path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all, 0, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT, 0);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    if (is_the_entry(w, h, name))
-        delete_through(h, attrs);
-    CloseHandle(h);
+    int removed = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        removed = is_the_entry(w, h, name) && delete_through(h, attrs);
+        CloseHandle(h);
+    }
+    if (!removed)
+        note_left(w->path);
 }
 
 // ---- The walk -------------------------------------------------------------
@@ -188,6 +208,13 @@ int step_into(rm_walk* w, const wchar_t* name)
     return 1;
 }
 
+// Removes the empty folder at path.
+void remove_folder(const wchar_t* path)
+{
+    if (!RemoveDirectoryW(path))
+        note_left(path);
+}
+
 // Makes the real folder at w->path the innermost level of the walk. 0 when
 // it cannot be listed; it is then only tried as an empty folder.
 int enter_folder(rm_walk* w, DWORD attrs)
@@ -202,7 +229,7 @@ int enter_folder(rm_walk* w, DWORD attrs)
         find = FindFirstFileW(w->pattern, &w->found);
     }
     if (find == INVALID_HANDLE_VALUE) {
-        RemoveDirectoryW(w->path);
+        remove_folder(w->path);
         return 0;
     }
     w->levels[w->depth++] = find;
@@ -220,8 +247,10 @@ void remove_entry(rm_walk* w)
     if (is_dot_entry(name))
         return;
     int folder_len = w->len;
-    if (!step_into(w, name))
-        return; // too deep to be named whole: it stays
+    if (!step_into(w, name)) {
+        note_left(w->path); // too deep to be named whole: it stays, and so does its folder
+        return;
+    }
 
     bool folder = (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool link = (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -244,17 +273,29 @@ void note_innermost(rm_walk* w)
 
 } // namespace
 
+const wchar_t* rmtree_left()
+{
+    return g_left;
+}
+
 void rmtree(const wchar_t* folder)
 {
     static rm_walk w; // large; the worker is the only caller
+    g_left[0] = 0;
     if (!folder || !folder[0])
         return;
     w.len = long_form(folder, w.path);
-    if (!w.len)
+    if (!w.len) {
+        note_left(folder);
         return;
+    }
     DWORD attrs = GetFileAttributesW(w.path);
-    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+    if (attrs == INVALID_FILE_ATTRIBUTES)
         return;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        note_left(w.path); // a file where the folder should be stays
+        return;
+    }
     if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
         remove_link(w.path);
         return;
@@ -269,7 +310,7 @@ void rmtree(const wchar_t* folder)
         } else if (!FindNextFileW(w.levels[w.depth - 1], &w.found)) {
             // The innermost folder is empty now, as far as it can be emptied.
             FindClose(w.levels[--w.depth]);
-            RemoveDirectoryW(w.path);
+            remove_folder(w.path);
             cut_to_parent(&w);
             note_innermost(&w);
             continue;
@@ -279,4 +320,7 @@ void rmtree(const wchar_t* folder)
         if (w.depth > depth)
             note_innermost(&w);
     }
+    // Gone from its parent's listing only once the last holder lets go.
+    if (!g_left[0] && GetFileAttributesW(folder) != INVALID_FILE_ATTRIBUTES)
+        note_left(folder);
 }

@@ -20,3 +20,8 @@
 //
 // Uses static buffers: one thread at a time (the worker).
 void rmtree(const wchar_t* folder);
+
+// The first entry that the last rmtree could not remove (a file held open,
+// a folder that stayed), as the player knows its path, without "\\?\";
+// empty when nothing stayed. Valid until the next rmtree.
+const wchar_t* rmtree_left();

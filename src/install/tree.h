@@ -30,17 +30,19 @@ struct install_tree {
 };
 
 // Names base_dir, downloads_dir and versions_dir, what a run needs before it
-// has a setup list. 0 when base_dir is too long for them or for the longest
-// name of the download cache; the record then holds no path but base_dir
-// (for the message, when it fits at all).
+// has a setup list. 0 when base_dir is too long for them (as folders, within
+// Windows' limit) or for the longest name of the download cache; the record
+// then holds no path but base_dir (for the message, when it fits at all).
 int init_tree(const wchar_t* base_dir, install_tree* tree);
 
 // Names the rest of the tree for the parsed list: tag, version_dir,
 // staging_dir and run_path, below the versions_dir of init_tree. Succeeds
 // only when every path that the run later forms from them fits too:
 // installed.txt and parts.txt in version_dir, current.txt and previous.txt
-// in versions_dir, and the run file inside staging_dir. 0 otherwise, with
-// these four paths and the tag cleared: the run must stop.
+// in versions_dir, the run file inside staging_dir, and within Windows'
+// limit for folders (see path_length_fits) staging_dir and every folder the
+// build makes in it for a part. 0 otherwise, with these four paths and the
+// tag cleared: the run must stop.
 int name_version(const setup_list* list, install_tree* tree);
 
 // The cached zip of a part, downloads_dir\<sha256>.zip, into out (260 wide
@@ -68,5 +70,7 @@ int needs_build(const install_tree* tree, int repair);
 
 // Makes a clean start for a build: removes what an unfinished build of this
 // tag left in staging_dir and this tag's version folder, then creates
-// staging_dir (and versions_dir with it).
-void prepare_build(const install_tree* tree);
+// staging_dir (and versions_dir with it). Waits a little for what is held
+// open; 0 when something stays in either (rmtree_left() names it), and the
+// build must not go on.
+int prepare_build(const install_tree* tree);

@@ -7,6 +7,8 @@
 #include "base/start_process.h"
 #include "base/text.h"
 #include "install/files.h"
+#include "install/held_path.h"
+#include "install/held_rules.h"
 #include "install/tree.h"
 #include "install/unzip.h"
 #include "ui/status.h"
@@ -15,7 +17,9 @@
 
 // Runs Windows' tar.exe hidden in dest: TAR_OK when it ran and exited with
 // 0, TAR_FAILED when it ran and failed, TAR_ABSENT when there is none to run
-// or it could not be started.
+// or it could not be started. It ends with the setup, however the setup
+// ends: a tar.exe left writing into the staging folder would spoil the next
+// run's build there.
 enum { TAR_ABSENT = -1, TAR_FAILED = 0, TAR_OK = 1 };
 static int run_tar(const wchar_t* zip, const wchar_t* dest)
 {
@@ -48,7 +52,7 @@ static int run_tar(const wchar_t* zip, const wchar_t* dest)
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi = {};
-    if (!start_process(cmd, CREATE_NO_WINDOW /* no console window flashes up */, dest, &si, &pi))
+    if (!start_process_tied(cmd, CREATE_NO_WINDOW /* no console window flashes up */, dest, &si, &pi))
         return TAR_ABSENT;
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 1; // a failed query counts as a failed unpack
@@ -97,6 +101,11 @@ void unpack_part(int i, int n, const part_entry* part, const wchar_t* staging_di
     // A folder of the target's name is kept as it is.
     if (GetFileAttributesW(target) != INVALID_FILE_ATTRIBUTES)
         return;
-    if (!MoveFileW(source, target))
+    // A scanner looks at the fresh folder's files right after they are
+    // written: the rename waits for it, and blames it when it does not let go.
+    if (!move_when_free(source, target, MOVEFILE_COPY_ALLOWED /* as MoveFileW */)) {
+        if (is_held_error(GetLastError()))
+            fail_held(source);
         fail(L"Could not set up part %d of %d (renaming %ls).", i + 1, n, from);
+    }
 }

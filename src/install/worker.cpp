@@ -11,7 +11,10 @@
 #include "install/base_dir.h"
 #include "install/fetch_list.h"
 #include "install/files.h"
+#include "install/held_path.h"
+#include "install/moved_parts.h"
 #include "install/parse.h"
+#include "install/rmtree.h"
 #include "install/signature.h"
 #include "install/tree.h"
 #include "ui/status.h"
@@ -69,8 +72,9 @@ DWORD WINAPI work(void*)
     if (!name_version(&list, &tree))
         fail(NAMES_TOO_LONG, tree.base_dir);
     if (needs_build(&tree, repair)) {
-        take_back_moved_parts(&tree, &list);
-        prepare_build(&tree);
+        take_back_moved_parts(&tree);
+        if (!prepare_build(&tree))
+            fail_held(rmtree_left());
         for (int i = 0; i < list.count; i++)
             acquire_part(&tree, &list, i);
         finish_build(&tree, &list);

@@ -115,6 +115,45 @@ class Run:
             self.code, self.statuses(), [b.get("text") for b in self.boxes], self.records)
 
 
+class Holder:
+    """hold.exe holding files and folders open without delete sharing, as a
+    virus scanner or a running game does (Rig.hold)."""
+
+    def __init__(self, proc, log):
+        self.proc = proc
+        self.log = log
+
+    def events(self, ev=None):
+        return [e for e in read_json_lines(self.log, growing=True) if ev is None or e.get("ev") == ev]
+
+    def wait_for(self, ev, count=1, timeout=60):
+        """Until count events ev were logged; fails the test otherwise."""
+        deadline = time.monotonic() + timeout
+        while len(self.events(ev)) < count:
+            if self.proc.poll() is not None and len(self.events(ev)) < count:
+                raise AssertionError("hold.exe ended (%s) before %d %r: %r"
+                                     % (self.proc.returncode, count, ev, self.events()))
+            if time.monotonic() > deadline:
+                raise AssertionError("hold.exe logged no %d %r within %d s: %r" % (count, ev, timeout, self.events()))
+            time.sleep(0.02)
+
+    def finish(self, timeout=60):
+        """Until hold.exe has let go of everything and ended; its exit code
+        (0: every path was held and let go)."""
+        try:
+            return self.proc.wait(timeout=timeout)
+        finally:
+            self.proc._log.close()
+
+    def stop(self):
+        """Ends it as a crash would: everything it held is let go."""
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=30)
+        if not self.proc._log.closed:
+            self.proc._log.close()
+
+
 class Rig:
     def __init__(self, build_dir=BUILD_DIR, name=None):
         self.build_dir = build_dir
@@ -257,10 +296,32 @@ class Rig:
         env = dict(os.environ)
         env["TOLVAR_BUILD_DIR"] = self.build_dir
         for k in ("TOLVAR_SETUP_BASE", "TOLVAR_SETUP_LIST", "TOLVAR_TEST_RECORD", "TOLVAR_TEST_HOLD_MS",
-                  "TOLVAR_TEST_TAR_LOG"):
+                  "TOLVAR_TEST_TAR_LOG", "TOLVAR_TEST_TAR_DELAY_MS"):
             env.pop(k, None)
         env.update(extra or {})
         return env
+
+    def hold(self, *paths, settle_ms=None, release_after=None, ms=None):
+        """Starts hold.exe on the Unix paths (each held as soon as it exists)
+        and returns its Holder once it watches. settle_ms: each is let go
+        that long after its contents last changed; release_after (a Unix
+        path) and ms: all are let go ms after it exists; neither: held until
+        Holder.stop()."""
+        base = self._next("hold")
+        args = ["--log", win_path(base + ".jsonl")]
+        if settle_ms is not None:
+            args += ["--settle", str(settle_ms)]
+        if release_after is not None:
+            args += ["--release-after", win_path(release_after), "--ms", str(ms)]
+        f = open(base + ".log", "wb")
+        # Like the probe, it polls: it must get the CPU ahead of the setup.
+        p = subprocess.Popen(["nice", "-n", "-10", self.wine_run, os.path.join(self.bin, "hold.exe")] + args
+                             + [win_path(q) for q in paths], stdin=subprocess.DEVNULL, stdout=f, stderr=f,
+                             env=self._env(None))
+        p._log = f
+        holder = Holder(p, base + ".jsonl")
+        holder.wait_for("ready")
+        return holder
 
     def start_probe(self, out, options=()):
         probe = os.path.join(self.bin, "probe.exe")

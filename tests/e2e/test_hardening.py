@@ -75,15 +75,27 @@ class Hardening(rig.GitHubSuite):
         for p in self.parts:
             self.gh.fault_always("release-assets.githubusercontent.com", "*" + p.file + "*",
                                  {"delay": 0.3})
+        # The tree however its path is spelled: the base folder found in
+        # %LOCALAPPDATA%, and named as its own folder through another drive
+        # letter (as a subst drive would) in other letter case. Wine finds
+        # the existing folder without regard to case, as Windows does.
+        user = os.path.basename(os.path.dirname(os.path.dirname(self.r.local_appdata)))
+        spellings = [(None, None),
+                     ("C:\\users\\%s\\AppData\\Local\\Tolvar" % user,
+                      rig.win_path(os.path.join(self.r.local_appdata, "TOLVAR")))]
         for attempt in range(6):
-            with self.subTest(attempt=attempt):
+            bases = spellings[attempt % len(spellings)]
+            with self.subTest(attempt=attempt, bases=bases):
                 self.r.reset()
+                os.makedirs(self.r.base)
                 self.gh.clear_log()
                 runs = [None, None]
                 record = self.r.path("games-%d.jsonl" % attempt)
-                env = {"TOLVAR_TEST_RECORD": rig.win_path(record)}
 
                 def start(k):
+                    env = {"TOLVAR_TEST_RECORD": rig.win_path(record)}
+                    if bases[k]:
+                        env["TOLVAR_SETUP_BASE"] = bases[k]
                     runs[k] = self.r.run(self.r.setup_exe, "", probe=False, timeout=120, env=env)
 
                 threads = [threading.Thread(target=start, args=(k,)) for k in range(2)]
@@ -99,6 +111,8 @@ class Hardening(rig.GitHubSuite):
                 self.assertEqual(len(games), 1, games)
                 self.assertEqual(sorted(os.listdir(os.path.join(self.r.base, "versions"))),
                                  ["1.0", "current.txt"])
+                self.assertEqual(os.listdir(self.r.local_appdata).count("Tolvar"), 1)
+                self.assertEqual(sorted(os.listdir(self.r.base)), ["versions"], "the lock goes with its run")
 
     def test_a_killed_run_does_not_block_the_next(self):
         self.gh.fault_always("github.com", "*tolvar-setup.txt", {"hang": 30})

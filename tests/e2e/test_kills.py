@@ -160,11 +160,11 @@ class Kills(unittest.TestCase):
         run = cls.r.run(cls.r.setup_exe, "--tag " + tag, probe=False, timeout=120, expect_records=1)
         assert run.code == 0 and len(run.records) == 1, run
 
-    def start(self, tag):
+    def start(self, tag, env=None):
         cmdline = self.r.path("killed.cmdline")
         with open(cmdline, "w", encoding="utf-8") as f:
             f.write('"%s" --tag %s' % (rig.win_path(self.r.setup_exe), tag))
-        env = self.r._env({"TOLVAR_TEST_RECORD": rig.win_path(self.r.path("killed.jsonl"))})
+        env = self.r._env(dict(env or {}, TOLVAR_TEST_RECORD=rig.win_path(self.r.path("killed.jsonl"))))
         log = open(self.r.path("killed.log"), "wb")
         p = subprocess.Popen([self.r.wine_run, os.path.join(self.r.bin, "spawn.exe"), rig.win_path(cmdline)],
                              stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env)
@@ -305,6 +305,33 @@ class Kills(unittest.TestCase):
                 self.check_after_kill("update")
                 self.recover("update")
                 self.assertEqual(state(self.r.base), self.expected["update"][0])
+
+    def test_a_setup_killed_while_tar_runs_takes_tar_with_it(self):
+        """Windows ends a killed program alone, not what it started: the
+        tar.exe of a killed setup must end with it, or it would go on
+        writing into the staging folder that the next run builds in."""
+        if not self.r.with_tar:
+            self.skipTest("no tar.exe: the in-process unpacker ends with the setup")
+        for scenario in ("install", "update"):
+            with self.subTest(scenario=scenario):
+                self.prepare(scenario)
+                # The rig's tar.exe, told to wait a minute before it unpacks.
+                self.r.prepare_unpacker(logged=True)
+                p = self.start("1.0" if scenario == "install" else "1.1", {"TOLVAR_TEST_TAR_DELAY_MS": "60000"})
+                deadline = time.monotonic() + 120
+                while not stop_at.pids_of("tar.exe", self.r.prefix) and time.monotonic() < deadline:
+                    time.sleep(0.02)
+                self.assertTrue(stop_at.pids_of("tar.exe", self.r.prefix), "tar.exe runs")
+                self.r.kill_images("Tolvar-Setup.exe")
+                p.wait(timeout=60)
+                p._log.close()
+                deadline = time.monotonic() + 20
+                while stop_at.pids_of("tar.exe", self.r.prefix) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                self.assertEqual(stop_at.pids_of("tar.exe", self.r.prefix), [], "tar.exe ended with the setup")
+                self.check_after_kill(scenario)
+                self.recover(scenario)
+                self.assertEqual(state(self.r.base), self.expected[scenario][0])
 
 
 if __name__ == "__main__":

@@ -117,6 +117,25 @@ class Resume(rig.GitHubSuite):
         self.assertEqual(whole["sent"], self.data.size)
         self.assertFalse([s for s in run.statuses() if "Trying again" in s], run.statuses())
 
+    def test_a_part_file_that_holds_every_byte_is_used_without_a_request(self):
+        # What a run stopped between the download's last byte and the move
+        # into the cache leaves; the wrong bytes of the same length are
+        # fetched again, whole.
+        downloads = os.path.join(self.r.base, "downloads")
+        rows = [("the part's own bytes", self.data.data, 0),
+                ("other bytes of its length", os.urandom(self.data.size), self.data.size)]
+        for name, held, fetched in rows:
+            with self.subTest(name):
+                self.r.reset()
+                self.gh.clear_log()
+                os.makedirs(downloads)
+                with open(os.path.join(downloads, self.data.sha256 + ".zip.part"), "wb") as f:
+                    f.write(held)
+                run = self.setup()
+                self.assert_installed(run)
+                self.assertEqual(sum(q["sent"] for q in self.data_requests()), fetched)
+                self.assertEqual([q["range"] for q in self.data_requests()], [None] if fetched else [])
+
     def test_a_run_killed_in_mid_download_is_continued_by_the_next_run(self):
         self.gh.fault(STORAGE, self.storage_path(), {"chunk": 65536, "chunk_delay": 0.01})
         cmdline = self.r.path("killed.cmdline")

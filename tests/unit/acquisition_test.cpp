@@ -12,6 +12,7 @@
 #include "install/acquire.h"
 #include "install/files.h"
 #include "install/link_tree.h"
+#include "install/moved_parts.h"
 #include "install/rmtree.h"
 #include "install/tree.h"
 #include "loop_fakes.h"
@@ -348,11 +349,14 @@ TEST_F(acquisition, an_unchanged_part_is_carried_over_and_the_installed_version_
         const char* url;         // replaces the part's url, when given
         DWORD link_error;        // CreateHardLinkW fails with this; 0: real links
         how result;
+        bool no_record;          // the record of a move cannot be written
     } rows[] = {
         {"listed as the last line, without a line feed", 0, "1.4.0", s1 + "\n" + s0, true, nullptr, 0, linked},
         {"a tool part, into the tools folder", 1, "1.4.0", s0 + "\n" + s1 + "\n", true, nullptr, 0, linked},
         {"a volume without hard links: moved", 0, "1.4.0", s0 + "\n", true, nullptr, ERROR_INVALID_FUNCTION, moved},
         {"a share without hard links: moved", 0, "1.4.0", s0 + "\n", true, nullptr, ERROR_NOT_SUPPORTED, moved},
+        {"a move that cannot be written down first: downloaded", 0, "1.4.0", s0 + "\n", true, nullptr,
+         ERROR_NOT_SUPPORTED, not_reused, true},
         {"a file that cannot be linked: downloaded", 0, "1.4.0", s0 + "\n", true, nullptr, ERROR_TOO_MANY_LINKS,
          not_reused},
         {"first install: no current.txt", 0, nullptr, s0 + "\n", true, nullptr, 0, not_reused},
@@ -393,6 +397,8 @@ TEST_F(acquisition, an_unchanged_part_is_carried_over_and_the_installed_version_
             put(old_folder + L"\\keep.txt", "old");
             put(old_folder + L"\\deep\\er\\inner.txt", "inner");
         }
+        if (r.no_record)
+            make_dirs((versions + L"\\1.5.0.moved.txt").c_str()); // a folder in the file's place
         g_fake_http = {{200, (r.i == 0 ? body0 : body1).c_str(), 1}};
 
         EXPECT_EQ(acquire(r.i), L"");
@@ -427,37 +433,114 @@ TEST_F(acquisition, an_unchanged_part_is_carried_over_and_the_installed_version_
     }
 }
 
-// Where carrying over had to move a folder and the build then stopped, the
-// next build gives it back before it empties the staging folder.
-TEST_F(acquisition, a_stopped_build_gives_moved_folders_back)
+// Where carrying over had to move a folder (a volume without hard links) and
+// the build then stopped, the next build gives back what that build moved,
+// from wherever the stop left it, and nothing else: a folder of the staging
+// folder that was unpacked there never goes into the installed version, even
+// where the installed version lacks a folder of that name.
+TEST_F(acquisition, a_stopped_build_gives_back_what_it_moved_and_nothing_else)
 {
-    std::wstring versions = tree.versions_dir;
-    std::wstring installed = versions + L"\\1.4.0";
-    put(versions + L"\\current.txt", "1.4.0");
-    make_dirs(installed.c_str());
-    put(installed + L"\\parts.txt", std::string(sha0) + "\n" + sha1 + "\n");
-    // Part 1 was moved into staging; part 2's folder is still installed and
-    // a stale copy of it lies in staging too.
-    std::wstring moved = std::wstring(tree.staging_dir) + L"\\" + folder_of[0];
-    make_dirs(moved.c_str());
-    put(moved + L"\\keep.txt", "moved");
-    make_dirs((installed + L"\\" + folder_of[1]).c_str());
-    put(installed + L"\\" + folder_of[1] + L"\\tool.txt", "installed");
-    make_dirs((std::wstring(tree.staging_dir) + L"\\" + folder_of[1]).c_str());
-    put(std::wstring(tree.staging_dir) + L"\\" + folder_of[1] + L"\\tool.txt", "stale");
+    const bool stopped_after_taking_its_place[] = {false, true};
+    for (bool taken_place : stopped_after_taking_its_place) {
+        SCOPED_TRACE(taken_place ? "stopped after the staging folder became the version"
+                                 : "stopped while building");
+        fresh();
+        std::wstring versions = tree.versions_dir;
+        std::wstring installed = versions + L"\\1.4.0";
+        put(versions + L"\\current.txt", "1.4.0");
+        make_dirs((installed + L"\\" + folder_of[0]).c_str());
+        put(installed + L"\\" + folder_of[0] + L"\\keep.txt", "installed");
+        // 1.4.0 held part 2 under another folder: 1.5.0's folder for it is
+        // missing there, and this build unpacked it.
+        put(installed + L"\\parts.txt", std::string(sha0) + "\n" + sha1 + "\n");
+        g_link_error = ERROR_INVALID_FUNCTION;
+        g_create_hard_link = failing_link;
+        EXPECT_EQ(acquire(0), L"");
+        g_create_hard_link = CreateHardLinkW;
+        std::wstring moved = std::wstring(tree.staging_dir) + L"\\" + folder_of[0];
+        ASSERT_EQ(get(moved + L"\\keep.txt"), "installed") << "carried over by a move";
+        ASSERT_FALSE(exists(installed + L"\\" + folder_of[0]));
+        std::wstring unpacked = std::wstring(tree.staging_dir) + L"\\" + folder_of[1];
+        make_dirs(unpacked.c_str());
+        put(unpacked + L"\\tool.txt", "unpacked by 1.5.0");
+        std::wstring build = tree.staging_dir;
+        if (taken_place) {
+            ASSERT_TRUE(MoveFileW(tree.staging_dir, tree.version_dir));
+            build = tree.version_dir;
+        }
 
-    take_back_moved_parts(&tree, &list);
-    EXPECT_EQ(get(installed + L"\\" + folder_of[0] + L"\\keep.txt"), "moved");
-    EXPECT_FALSE(exists(moved));
-    EXPECT_EQ(get(installed + L"\\" + folder_of[1] + L"\\tool.txt"), "installed");
+        take_back_moved_parts(&tree);
+        EXPECT_EQ(get(installed + L"\\" + folder_of[0] + L"\\keep.txt"), "installed");
+        EXPECT_FALSE(exists(build + L"\\" + folder_of[0]));
+        EXPECT_FALSE(exists(installed + L"\\" + folder_of[1])) << "never had it: nothing is given";
+        EXPECT_EQ(get(build + L"\\" + folder_of[1] + L"\\tool.txt"), "unpacked by 1.5.0");
+        EXPECT_FALSE(exists(versions + L"\\1.5.0.moved.txt")) << "the record is spent";
+        take_back_moved_parts(&tree); // a second time: nothing left to do
+        EXPECT_EQ(get(installed + L"\\" + folder_of[0] + L"\\keep.txt"), "installed");
+    }
+}
 
-    // A rebuild of the installed version takes nothing back from anywhere.
-    strcpy(list.tag, "1.4.0");
-    wcscpy(tree.tag, L"1.4.0");
-    make_dirs(moved.c_str());
-    rmtree((installed + L"\\" + folder_of[0]).c_str());
-    take_back_moved_parts(&tree, &list);
-    EXPECT_TRUE(exists(moved));
+// A folder to be given back that someone holds open is waited for; when the
+// holder does not let go, the run stops with the message that names it and
+// keeps the record, rather than let the staging folder be emptied with it.
+TEST_F(acquisition, a_moved_folder_held_open_is_waited_for_or_named)
+{
+    struct row {
+        const char* name;
+        DWORD held_ms; // how long the holder keeps the folder; INFINITE: past the wait
+    } rows[] = {
+        {"a scanner that lets go", 700},
+        {"a holder that does not", INFINITE},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        fresh();
+        std::wstring versions = tree.versions_dir;
+        std::wstring installed = versions + L"\\1.4.0";
+        put(versions + L"\\current.txt", "1.4.0");
+        make_dirs((installed + L"\\" + folder_of[0]).c_str());
+        put(installed + L"\\" + folder_of[0] + L"\\keep.txt", "installed");
+        put(installed + L"\\parts.txt", std::string(sha0) + "\n");
+        g_link_error = ERROR_NOT_SUPPORTED;
+        g_create_hard_link = failing_link;
+        EXPECT_EQ(acquire(0), L"");
+        g_create_hard_link = CreateHardLinkW;
+        std::wstring moved = std::wstring(tree.staging_dir) + L"\\" + folder_of[0];
+        HANDLE held = CreateFileW(moved.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE /* not delete */, 0,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        HANDLE letting_go = 0;
+        if (r.held_ms != INFINITE) {
+            static DWORD ms;
+            ms = r.held_ms;
+            letting_go = CreateThread(0, 0,
+                                      [](void* h) -> DWORD {
+                                          Sleep(ms);
+                                          CloseHandle((HANDLE)h);
+                                          return 0;
+                                      },
+                                      held, 0, 0);
+        }
+
+        std::wstring failed;
+        if (setjmp(g_fail_jump) == 0)
+            take_back_moved_parts(&tree);
+        else
+            failed = g_failed;
+        if (letting_go) {
+            WaitForSingleObject(letting_go, INFINITE);
+            CloseHandle(letting_go);
+            EXPECT_EQ(failed, L"");
+            EXPECT_EQ(get(installed + L"\\" + folder_of[0] + L"\\keep.txt"), "installed");
+        } else {
+            CloseHandle(held);
+            EXPECT_EQ(failed, full(moved) + L" is in use by another program, most likely a virus scanner. Wait a "
+                                            L"minute, then run the setup again; if this happens every time, allow "
+                                            L"the folder in your antivirus.");
+            EXPECT_EQ(get(moved + L"\\keep.txt"), "installed");
+            EXPECT_TRUE(exists(versions + L"\\1.5.0.moved.txt")) << "kept for the next run";
+        }
+    }
 }
 
 // A stale zip of the part's name that cannot be replaced (a scanner holds it
@@ -508,7 +591,8 @@ TEST_F(acquisition, a_download_cut_short_is_continued_where_it_stopped)
          {{200, head.c_str(), 0}, {206, rest.c_str(), 1}}, {0, 600}, L"", 2, {{0, 0}}},
         {"a cut rest: the next attempt asks for what is still missing", &head,
          {{206, middle.c_str(), 0}, {206, tail.c_str(), 1}}, {600, 900}, L"", 2, {{0, 0}}},
-        {"a file as long as the part is no start: fetched whole", &same_length_other,
+        {"a file that holds the whole part is the part: nothing is fetched", &body0, {}, {}, L"", 0},
+        {"a file as long as the part with other bytes is fetched whole", &same_length_other,
          {{200, body0.c_str(), 1}}, {0}, L"", 1},
         {"a file longer than the part is no start either", &longer, {{200, body0.c_str(), 1}}, {0}, L"", 1},
     };

@@ -216,3 +216,24 @@ TEST(part_rules, tool_archive_is_dot_dir_or_dash_to)
         EXPECT_EQ(r.tool, part_is_tool_archive(&e) != 0);
     }
 }
+
+// Windows' limits on plain paths: CreateDirectoryW makes no folder of 248
+// characters or more, and no path may reach MAX_PATH, unless long paths are
+// on. Wine shows neither limit, so they are held here.
+TEST(path_rules, folders_stop_at_247_characters_files_at_259_unless_long_paths_are_on)
+{
+    struct row {
+        unsigned long chars;
+        int folder, long_paths, fits;
+    } rows[] = {
+        {247, 1, 0, 1}, {248, 1, 0, 0}, {259, 1, 0, 0},
+        {248, 0, 0, 1}, {259, 0, 0, 1}, {260, 0, 0, 0},
+        {248, 1, 1, 1}, {259, 1, 1, 1}, {260, 1, 1, 0}, // the setup's buffers still end at 259
+        {0, 1, 0, 1},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.chars << (r.folder ? " folder" : " file")
+                                        << (r.long_paths ? ", long paths on" : ""));
+        EXPECT_EQ(path_length_fits(r.chars, r.folder, r.long_paths), r.fits);
+    }
+}

@@ -11,6 +11,7 @@ set(TOLVAR_PURE_TEST_NAMES
   content_range_test
   relative_path_test
   zip_test
+  held_rules_test
 )
 # Unit tests that need Windows (run under Wine).
 set(TOLVAR_WIN_TEST_NAMES

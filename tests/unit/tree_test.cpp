@@ -47,6 +47,9 @@ setup_list list_of(const std::string& tag, const std::string& run)
     strcpy(list.tag, tag.c_str());
     strcpy(list.run, run.c_str());
     list.count = 1;
+    strcpy(list.parts[0].dir, ".");
+    strcpy(list.parts[0].from, "-");
+    strcpy(list.parts[0].to, "-");
     return list;
 }
 
@@ -145,6 +148,7 @@ TEST(tree, naming_refuses_a_tree_whose_paths_would_not_fit)
         int tag_len, run_len;
         int longest_base; // characters of base_dir that still fit
         int dir_len;      // of the part's folder, 0 for none
+        int to_len;       // of the name its folder gets, 0 for no rename
     } rows[] = {
         // downloads\<64 hex digits>.zip.part
         {"cache file", 5, 5, 259 - 10 - 1 - 64 - 9},
@@ -153,13 +157,22 @@ TEST(tree, naming_refuses_a_tree_whose_paths_would_not_fit)
         // versions\<tag>.part\<run>, the run file while staged
         {"staged run file", 10, 200, 259 - 10 - 10 - 5 - 1 - 200},
         {"long tag and run", 127, 100, 259 - 10 - 127 - 5 - 1 - 100},
-        // versions\<tag>.part\<dir>, where tar.exe unpacks the part
-        {"part folder", 10, 5, 259 - 10 - 10 - 5 - 1 - 230, 230},
+        // versions\<tag>.part\<dir>, where tar.exe unpacks the part: a
+        // folder, which Windows makes only below 248 characters
+        {"part folder", 10, 5, 247 - 10 - 10 - 5 - 1 - 218, 218},
+        // versions\<tag>.part\<dir>\<to>, the name the zip's folder gets
+        // (and the part folder carried over into a later version)
+        {"renamed folder", 10, 5, 247 - 10 - 10 - 5 - 1 - 5 - 1 - 200, 5, 200},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.limit);
         setup_list list = list_of(std::string(r.tag_len, 't'), std::string(r.run_len, 'r'));
-        strcpy(list.parts[0].dir, std::string(r.dir_len, 'd').c_str());
+        if (r.dir_len)
+            strcpy(list.parts[0].dir, std::string(r.dir_len, 'd').c_str());
+        if (r.to_len) {
+            strcpy(list.parts[0].from, "f");
+            strcpy(list.parts[0].to, std::string(r.to_len, 't').c_str());
+        }
         std::wstring fits = L"C:\\" + std::wstring(r.longest_base - 3, L'b');
         install_tree t;
         EXPECT_EQ(name_tree(fits, list, &t), 1);
@@ -302,6 +315,45 @@ TEST_F(install_decision, prepare_build_starts_from_an_empty_staging_folder)
     ASSERT_NE(staging, INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(staging & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(get(current), "1.0.0") << "nothing else in versions is touched";
+}
+
+// What stays in use in the staging or the version folder is waited for and
+// then named; the build must not go on over it. An empty staging folder that
+// is itself held is no harm: the build goes into it.
+TEST_F(install_decision, prepare_build_stops_at_what_stays_in_use)
+{
+    std::wstring staged = std::wstring(t.staging_dir) + L"\\Tolvar";
+    struct row {
+        const char* name;
+        std::wstring held;  // the path someone holds open
+        int prepared;
+        std::wstring left;  // what rmtree_left() names then
+    } rows[] = {
+        {"a program in the staging folder", staged + L"\\tolvar-game.exe", 0, staged + L"\\tolvar-game.exe"},
+        {"the empty staging folder itself", t.staging_dir, 1, L""},
+        {"a file of the version folder", t.run_path, 0, t.run_path},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        make_dirs(staged.c_str());
+        put(staged + L"\\tolvar-game.exe", "MZ");
+        make_dirs((std::wstring(t.version_dir) + L"\\Tolvar").c_str());
+        put(t.run_path, "MZ");
+        HANDLE held = CreateFileW(r.held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE /* not delete */, 0,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(prepare_build(&t), r.prepared);
+        if (!r.prepared)
+            EXPECT_EQ(std::wstring(rmtree_left()), r.left);
+        CloseHandle(held);
+        rmtree(t.staging_dir);
+        rmtree(t.version_dir);
+    }
+    // As the fixture left it, for its TearDown.
+    mkdir(t.version_dir);
+    mkdir(std::wstring(t.version_dir) + L"\\Tolvar");
+    put(installed(), "2.0.0");
+    put(t.run_path, "MZ");
 }
 
 TEST(tree, prepare_build_creates_the_versions_folder_on_a_first_install)
