@@ -18,6 +18,7 @@ services.exe would keep a pipe open and the read would never end.
 
 import atexit
 import glob
+import hashlib
 import json
 import os
 import shutil
@@ -450,6 +451,12 @@ def tree(root):
                 out[os.path.relpath(p, root)] = f.read()
     return out
 
+
+
+def hashes(root):
+    """Every file below root with its SHA-256, every folder with None."""
+    return {path: (hashlib.sha256(data).hexdigest() if data is not None else None)
+            for path, data in tree(root).items()}
 
 class GitHubSuite(unittest.TestCase):
     """A suite of runs against one fake GitHub; every test starts from no

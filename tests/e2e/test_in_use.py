@@ -7,7 +7,6 @@ is open (Windows does not), so a scanner is played by holding the folder
 itself; the Windows rules Wine cannot show are held in the unit tests
 (held_rules, path_rules)."""
 
-import hashlib
 import os
 import sys
 import unittest
@@ -22,12 +21,6 @@ HELD_BY_GAME = "Tolvar is still running: %s is in use. Close the game, then run 
 HELD_BY_OTHER = ("%s is in use by another program, most likely a virus scanner. Wait a minute, then run the "
                  "setup again; if this happens every time, allow the folder in your antivirus.")
 MIB = 1 << 20
-
-
-def hashes(root):
-    """Every file below root with its SHA-256, every folder with None."""
-    return {path: (hashlib.sha256(data).hexdigest() if data is not None else None)
-            for path, data in rig.tree(root).items()}
 
 
 class InUse(rig.GitHubSuite):
@@ -77,7 +70,7 @@ class InUse(rig.GitHubSuite):
         # then cannot get its data part: the staging folder keeps a second
         # name of the game's program.
         old, new = self.install_and_publish_update()
-        before = hashes(self.versions("1.0"))
+        before = rig.hashes(self.versions("1.0"))
         self.gh.fault_always("github.com", "*/Tolvar-data-1.1.zip", {"status": 404})
         run = self.setup(expect_game=False)
         self.assertEqual(self.boxes(run), [CHECK_CONNECTION % (3, 4)])
@@ -97,7 +90,7 @@ class InUse(rig.GitHubSuite):
                 "1.1.part", "Tolvar", "bin", "tolvar-game.exe")])
             self.assertEqual(self.read("current.txt"), b"1.0")
             self.assertFalse(os.path.exists(self.versions("1.1")), "no version was made")
-            self.assertEqual(hashes(self.versions("1.0")), before, "the installed version is whole")
+            self.assertEqual(rig.hashes(self.versions("1.0")), before, "the installed version is whole")
         finally:
             game.stop()
 
@@ -106,7 +99,7 @@ class InUse(rig.GitHubSuite):
         self.setup()
         self.assertEqual(self.zips_asked(), ["Tolvar-data-1.1.zip"])
         self.assertEqual(self.read("current.txt"), b"1.1")
-        after = hashes(self.versions("1.1"))
+        after = rig.hashes(self.versions("1.1"))
         for path in ("Tolvar/bin/tolvar-game.exe", "Tolvar/bin/readme.txt", "Tolvar/Tolvar.exe",
                      "Tolvar/tools/python/python.txt"):
             self.assertEqual(after.get(path), before[path], path)
@@ -152,14 +145,14 @@ class InUse(rig.GitHubSuite):
 
     def test_a_held_current_txt_stops_the_run_before_the_sweep(self):
         self.install_and_publish_update()
-        before = hashes(self.versions("1.0"))
+        before = rig.hashes(self.versions("1.0"))
         holder = self.r.hold(self.versions("current.txt"))
         try:
             holder.wait_for("held")
             run = self.setup(expect_game=False)
             self.assertEqual(self.boxes(run), [HELD_BY_OTHER % self.win_versions("current.txt")])
             self.assertEqual(self.read("current.txt"), b"1.0")
-            self.assertEqual(hashes(self.versions("1.0")), before, "the version current.txt names stays")
+            self.assertEqual(rig.hashes(self.versions("1.0")), before, "the version current.txt names stays")
             self.assertEqual(self.read("1.1", "installed.txt"), b"1.1")
             self.assertTrue(os.path.isdir(os.path.join(self.r.base, "downloads")), "the cache stays")
         finally:

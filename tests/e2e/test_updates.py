@@ -4,7 +4,6 @@ update, the installed version keeps every file, the shim and the hand-off
 start it, and the next run finishes the job without fetching again what was
 already at hand."""
 
-import hashlib
 import os
 import shutil
 import sys
@@ -16,12 +15,6 @@ import releases  # noqa: E402
 import rig  # noqa: E402
 
 UNREADABLE = "The release's setup list could not be read. Try again later."
-
-
-def hashes(root):
-    """Every file below root with its SHA-256, every folder with None."""
-    return {path: (hashlib.sha256(data).hexdigest() if data is not None else None)
-            for path, data in rig.tree(root).items()}
 
 
 class Updates(rig.GitHubSuite):
@@ -58,7 +51,7 @@ class Updates(rig.GitHubSuite):
         old = releases.sample_parts(self.r.bin, "1.0")
         releases.publish(self.gh, "1.0", old)
         self.setup()
-        before = hashes(self.versions("1.0"))
+        before = rig.hashes(self.versions("1.0"))
         new = list(old)
         new[3] = releases.Part("Tolvar-python-3.13.zip", ".", "-", "-",
                                {"Tolvar/tools/python/python.txt": b"python 3.13",
@@ -72,13 +65,13 @@ class Updates(rig.GitHubSuite):
         self.assertEqual([b["text"] for b in run.boxes],
                          ["Downloading part 5 of 5 failed. Check your connection and free space, then try again."])
         self.assertEqual(self.read("1.1.part", "Tolvar", "bin", "readme.txt"), b"over the carried-over readme")
-        self.assertEqual(hashes(self.versions("1.0")), before, "every file of 1.0 is as it was")
+        self.assertEqual(rig.hashes(self.versions("1.0")), before, "every file of 1.0 is as it was")
 
     def test_a_failed_update_keeps_the_installed_version_and_the_next_run_finishes_it(self):
         old = releases.sample_parts(self.r.bin, "1.0")
         releases.publish(self.gh, "1.0", old)
         self.setup()
-        before = hashes(self.versions("1.0"))
+        before = rig.hashes(self.versions("1.0"))
 
         # 1.1 changes the data part; the game and tools parts are carried
         # over, the launcher (no part folder) comes anew, and the data part
@@ -98,7 +91,7 @@ class Updates(rig.GitHubSuite):
             self.assertEqual(os.stat(self.versions("1.1.part", path)).st_ino,
                              os.stat(self.versions("1.0", path)).st_ino, path)
 
-        self.assertEqual(hashes(self.versions("1.0")), before, "every file of 1.0 is as it was")
+        self.assertEqual(rig.hashes(self.versions("1.0")), before, "every file of 1.0 is as it was")
         self.assertEqual(self.read("current.txt"), b"1.0")
         self.launcher_started(self.r.run(self.r.setup_exe, "--launch", probe=False, expect_records=1), "1.0")
         game = self.r.path("Game", "x")[:-2]
@@ -117,7 +110,7 @@ class Updates(rig.GitHubSuite):
         self.assertEqual(self.read("current.txt"), b"1.1")
         self.assertEqual(sorted(os.listdir(self.versions())), ["1.1", "current.txt", "previous.txt"])
         self.assertEqual(self.read("1.1", "Tolvar", "data", "world.txt"), b"world of 1.1")
-        after = hashes(self.versions("1.1"))
+        after = rig.hashes(self.versions("1.1"))
         for path in ("Tolvar/bin/tolvar-game.exe", "Tolvar/tools/python/python.txt", "Tolvar/Tolvar.exe"):
             self.assertEqual(after[path], before[path], path)
 
